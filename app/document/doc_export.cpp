@@ -9,9 +9,11 @@
 #include "app/document/name_case.h"
 #include "app/document/preset_files.h"
 #include "app/document/project_file.h"
+#include "app/document/proposed_file_name.h"
 
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/welding.h"
+#include "engine/pipeline/pipeline_report_text.h"
 #include "engine/textures/procedural_registry.h"
 
 #include <algorithm>
@@ -25,9 +27,10 @@ namespace mesh = grainforge::mesh;
 namespace {
 
 constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
-// The check's note on a result of a run in which no face took texture.
+// The check's note on a result of a run in which no face took texture; what the result is
+// follows it.
 constexpr const wchar_t* kNoTextureSavedNote =
-    L"No face received texture in the last run, so the result carries no texture: it is the part without relief.";
+    L"No face received texture in the last run, so the result carries no texture.";
 constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
 // The summary is written to follow "Printability: " in the log; alone in the box it opens a
@@ -51,10 +54,10 @@ std::wstring DefaultStlName(const std::wstring& partSourcePath, SavedMesh saved)
     const std::filesystem::path stem = PathFromWide(partSourcePath).stem();
     if (stem.empty())
         return L"model.stl";
-    const wchar_t* suffix = saved == SavedMesh::textured ? L" textured.stl"
-        : saved == SavedMesh::untexturedResult            ? L" processed.stl"
-                                                          : L" as loaded.stl";
-    return PathToWide(stem) + suffix;
+    const char* suffix = saved == SavedMesh::textured ? " textured.stl"
+        : saved == SavedMesh::untexturedResult         ? " processed.stl"
+                                                       : " as loaded.stl";
+    return PathToWide(ProposedFileName(stem, suffix));
 }
 
 void AddNote(std::wstring& note, std::wstring_view sentence)
@@ -206,7 +209,8 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan, bool ascii)
     else if (&saved != &CurrentDisplayMesh())
         AddNote(request.note, kResultSavedNote);
     if (SavedResultCarriesNoTexture())
-        AddNote(request.note, kNoTextureSavedNote);
+        AddNote(request.note, std::wstring(kNoTextureSavedNote) + L" " +
+                                  Utf8ToWide(mesh::FormatResultWithoutRelief(pipeline.PublishedReport().partChange)));
     // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
     // given is the one to save unless the dialog's cleanup and fixes changed it; its heading then
     // says so, since its counts need not be those of Process and Check Printability.

@@ -184,10 +184,18 @@ bool CGrainforgeDoc::IsResultOutOfDate() const
     return HasPart() && !pipeline.IsRunning() && StageToRerun(BuildPipelineSettings()).any;
 }
 
+std::vector<HeldRefusal> CGrainforgeDoc::HeldRefusals() const
+{
+    return host.entries != nullptr ? host.entries->HeldRefusals() : std::vector<HeldRefusal>();
+}
+
 bool CGrainforgeDoc::NeedsProcessing() const
 {
     if (!HasPart() || pipeline.IsRunning())
         return false;
+    // Process takes the typed texts first; a refused one is said there, with why it did not run.
+    if (!HeldRefusals().empty())
+        return true;
     if (displacementOn && !IsHeightMapLoaded())
         return false;
     return StageToRerun(BuildPipelineSettings()).any;
@@ -197,6 +205,10 @@ bool CGrainforgeDoc::StepHasPendingChanges(int step) const
 {
     if (!HasPart())
         return false;
+    // A field's refused text is a change the result lacks: it cannot be taken as it stands.
+    for (const HeldRefusal& held : HeldRefusals())
+        if (held.step == step)
+            return true;
     if (!pipeline.HasResult())
         return true;
     switch (step) {
@@ -245,6 +257,9 @@ std::wstring CGrainforgeDoc::StatusText() const
         return L"No part loaded";
     if (pipeline.IsRunning())
         return L"Processing";
+    // What stops Process first stands first.
+    if (const std::vector<HeldRefusal> held = HeldRefusals(); !held.empty())
+        return held.front().text;
     if (displacementOn && !IsHeightMapLoaded())
         return L"Needs a texture";
     const mesh::StaleStage stage = StageToRerun(BuildPipelineSettings());

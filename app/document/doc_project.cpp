@@ -6,6 +6,7 @@
 #include "app/document/log_text.h"
 #include "app/document/preset_files.h"
 #include "app/document/project_file.h"
+#include "app/document/proposed_file_name.h"
 
 #include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
@@ -28,6 +29,7 @@ constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj
 constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
+constexpr const wchar_t* kFindPartTitle = L"Find the Project's Part";
 constexpr const wchar_t* kProjectWaitsText =
     L"The project was not saved, so that it does not keep a value other than the one shown.";
 
@@ -41,6 +43,18 @@ std::string MissingPartCause(const std::filesystem::path& part)
         (std::filesystem::is_directory(part.parent_path(), status) &&
             !std::filesystem::is_symlink(std::filesystem::symlink_status(part, status)));
     return plain ? std::string() : " (" + platform::FileErrorCauseText(part, ENOENT, platform::FileUse::read) + ")";
+}
+
+// The name the part's file dialog starts with: the missing file's name in the folder it was in,
+// or, when that folder is gone too, in the project's folder. A name holding NUL names no file.
+std::wstring MissingPartDialogName(const std::filesystem::path& project, const std::filesystem::path& part)
+{
+    std::error_code error;
+    std::filesystem::path folder = part.parent_path();
+    if (!part.is_absolute() || NameHoldsNul(part) || !std::filesystem::is_directory(folder, error))
+        folder = std::filesystem::absolute(project, error).parent_path();
+    const std::filesystem::path name = NameHoldsNul(part) ? std::filesystem::path() : part.filename();
+    return PathToWide(folder / name);
 }
 
 }  // namespace
@@ -325,10 +339,8 @@ bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const Pr
             ShowInformation(notFound, kInfoError, InfoEvent::part);
             return false;
         }
-        const std::wstring missingName =
-            NameHoldsNul(data.partPath) ? std::wstring() : PathToWide(data.partPath.filename());
-        const std::optional<std::filesystem::path> chosen =
-            host.prompts->AskOpenFile({L"", kPartFilter, missingName, L"stl"});
+        const std::optional<std::filesystem::path> chosen = host.prompts->AskOpenFile(
+            {kFindPartTitle, kPartFilter, MissingPartDialogName(path, data.partPath), L"stl"});
         if (!chosen || !ImportStl(*chosen))
             return false;
     }
@@ -510,9 +522,9 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
         beside = PathFromWide(projectPath);
     else if (testShapeName.empty() && !partSourcePath.empty())
         beside = PathFromWide(partSourcePath);
-    std::filesystem::path initial =
-        beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
-    initial += ".gfproj";
+    const std::filesystem::path initial = beside.empty()
+        ? std::filesystem::path("Project.gfproj")
+        : beside.parent_path() / ProposedFileName(beside.stem(), ".gfproj");
     // A name that is the part's or the image's own file is refused: the dialog comes again
     // until another name is chosen or it is cancelled.
     // The dialog refuses them too, before it asks whether to replace the file.

@@ -210,11 +210,20 @@ public:
     [[nodiscard]] virtual ProgramPlaces OwnPlaces() const { return {}; }
 };
 
+// A text a field holds that it refused: the refusal (which names the field) and the workflow
+// step whose section holds the field (-1 outside the workflow).
+struct HeldRefusal {
+    std::wstring text;
+    int step = -1;
+};
+
 // The windows' fields that keep a typed text they refused, to be mended (the Relief section's,
 // the mask panel's). Work that reads the stored values in their place asks first.
 class ITypedEntries {
 public:
     virtual ~ITypedEntries() = default;
+    // The refused texts the enabled fields hold now, in window order; nothing is taken or said.
+    [[nodiscard]] virtual std::vector<HeldRefusal> HeldRefusals() const { return {}; }
     // Takes what each field shows, as Enter would. When a field holds a text it refuses, that
     // field is shown with its text selected, its refusal (which names it) is said followed by
     // `consequence`, and the answer is false.

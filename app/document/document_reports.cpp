@@ -269,7 +269,7 @@ std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const g
     if (r.textureMissed) {
         if (!text.empty())
             text += "\n";
-        text += grainforge::mesh::FormatTextureMissed(r.textureFigures, run) + " "
+        text += grainforge::mesh::FormatTextureMissed(r.textureFigures, run, r.partChange) + " "
             + grainforge::mesh::kTextureMissedAdvice;
     }
     const std::uint64_t open = r.validation.edgeCounts.boundary;

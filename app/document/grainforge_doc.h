@@ -192,6 +192,9 @@ public:
     [[nodiscard]] bool IsResultCurrent() const;
     [[nodiscard]] bool IsResultOutOfDate() const;
     [[nodiscard]] bool NeedsProcessing() const;
+    // The refused texts the windows' fields hold (none without a host that has fields): a
+    // section holding one is not up to date, and Process, which would be refused, says why.
+    [[nodiscard]] std::vector<HeldRefusal> HeldRefusals() const;
     // Workflow steps 0 Mapping, 1 Texture, 2 Relief, 3 Simplify.
     [[nodiscard]] bool StepHasPendingChanges(int step) const;
     [[nodiscard]] bool StageFromProgressText(int step) const;

@@ -487,8 +487,9 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
         information.text += ".";
     }
     if (r.nonManifoldEdgesAfter != 0 && !r.roundLimitReached) {
-        std::snprintf(line, sizeof line, "\n%s non-manifold edges are left, which no split could part.",
-            grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
+        std::snprintf(line, sizeof line, "\n%s left, which no split could part.",
+            grainforge::mesh::FormatCountOf(r.nonManifoldEdgesAfter, "non-manifold edge is", "non-manifold edges are")
+                .c_str());
         information.text += line;
     }
     // Stopped while it still changed the part: what is left is not what no split could part.

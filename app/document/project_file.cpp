@@ -1,4 +1,5 @@
 #include "app/document/project_file.h"
+#include "app/document/proposed_file_name.h"
 #include "app/document/field_ranges.h"
 #include "app/document/log_text.h"
 #include "app/document/project_values.h"
@@ -902,12 +903,11 @@ std::string HeldNumberText(double value, int decimals)
 // "<stem> part.stl" for number 1, "<stem> part <number>.stl" after it.
 fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int number)
 {
-    std::string name = stem;
-    name += " part";
+    std::string ending = " part";
     if (number > 1)
-        name.append(" ").append(std::to_string(number));
-    name += ".stl";
-    return folder / name;
+        ending.append(" ").append(std::to_string(number));
+    ending += ".stl";
+    return folder / ProposedFileName(fs::path(stem), ending);
 }
 
 }  // namespace

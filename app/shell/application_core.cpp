@@ -24,6 +24,7 @@
 #include "app/shell/info_pane.h"
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
+#include "app/shell/open_dialogs.h"
 #include "app/shell/output_wnd.h"
 #include "app/shell/profile_merge.h"
 #include "app/shell/recent_file_history.h"
@@ -43,6 +44,8 @@ namespace {
 
 constexpr int kRecentFileCount = static_cast<int>(kRecentFilesKept);
 constexpr int kPollWhileRunningMs = 50;
+// How soon an end asked for is tried again, once a cancelled dialog had time to close.
+constexpr int kEndRetryMs = 50;
 constexpr const wchar_t* kRecentFilesGroup = L"/Recent File List";
 constexpr const wchar_t* kDetailedLogKey = L"/Log/Detailed";
 // The logs the program wrote, one mark per numbered key (FormatWrittenLog).
@@ -50,6 +53,30 @@ constexpr const wchar_t* kWrittenLogsGroup = L"/Log/Written";
 constexpr int kWarningLevel = 3;
 constexpr int kErrorLevel = 4;
 constexpr int kInfoWarningKind = 1;
+
+// A question asked during start-up (a project's part that is missing) would come behind the
+// splash, which stays on top: the splash gives way to it, as it gives way at the first idle pass.
+class SplashClosingPrompter final : public IPrompter {
+public:
+  SplashClosingPrompter(IPrompter& inner, std::function<void()> closeSplash)
+      : inner_(inner), closeSplash_(std::move(closeSplash)) {}
+  MessageAnswer ShowMessage(const MessagePrompt& prompt) override {
+    closeSplash_();
+    return inner_.ShowMessage(prompt);
+  }
+  std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) override {
+    closeSplash_();
+    return inner_.AskOpenFile(prompt);
+  }
+  std::optional<std::filesystem::path> AskSaveFile(const FilePrompt& prompt) override {
+    closeSplash_();
+    return inner_.AskSaveFile(prompt);
+  }
+
+private:
+  IPrompter& inner_;
+  std::function<void()> closeSplash_;
+};
 
 }  // namespace
 
@@ -90,6 +117,7 @@ CApplicationCore::CApplicationCore() : mailbox_(std::make_shared<UiThreadMailbox
 CApplicationCore::~CApplicationCore() {
   mailbox_->Close();
   pollTimer_.Stop();
+  endTimer_.Stop();
   CloseSplash(splash_);
 }
 
@@ -101,6 +129,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   // cut mid-sentence.
   ShowScrollBarsBesideContentsEverywhere();
   MarkStartupPhase("GDI+, common controls, CWinAppEx");
+  OpenDialogs::Watch();
 
   profilePath_ = options.profilePath.empty()
                      ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
@@ -148,8 +177,14 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_ = new CMainFrame(parts);
   viewPanes_->Bind(frame_);
   if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
+  splashClosingPrompter_ = std::make_unique<SplashClosingPrompter>(
+      options.prompter != nullptr ? *options.prompter : *ownPrompter_, [this] {
+        if (splash_ == nullptr) return;
+        CloseSplash(splash_);
+        if (frame_ != nullptr) frame_->Raise();
+      });
   folderPrompter_ = std::make_unique<FolderRememberingPrompter>(
-      options.prompter != nullptr ? *options.prompter : *ownPrompter_, [this] { return PartFolder(); },
+      *splashClosingPrompter_, [this] { return PartFolder(); },
       PathFromWxString(wxGetHomeDir()));
   prompter_ = folderPrompter_.get();
   openWithDesktop_ = options.openWithDesktop
@@ -195,15 +230,20 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_->Bind(wxEVT_IDLE, &CApplicationCore::OnIdle, this);
   frame_->Bind(wxEVT_CLOSE_WINDOW, &CApplicationCore::OnClose, this);
   pollTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { PollPipeline(); });
+  endTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { EndOnRequest(); });
   if (viewInitialUpdate_) viewInitialUpdate_();
   views_->DocumentStateChanged();
-  // A file that cannot be opened leaves the empty document and the reader's message in the log;
-  // the program still starts.
-  if (options.openFile) OpenDocumentFile(*options.openFile);
   MarkStartupPhase("the main window, its panes and the view made (ProcessShellCommand)");
 
   frame_->Show();
   frame_->Update();
+  // A file that cannot be opened leaves the empty document and the reader's message in the log;
+  // the program still starts. It is opened once the main window is up, so that whatever it asks
+  // (a project's missing part) is asked over that window, as it is later: over the hidden window
+  // the box took the splash for its parent, and the splash closed under it.
+  if (options.openFile) OpenDocumentFile(*options.openFile);
+  started_ = true;
+  if (endRequested_) endTimer_.StartOnce(kEndRetryMs);
   if (!migration.empty()) frame_->Log(Utf8ToWide(migration), 0);
   // Said once: why the settings are not kept, or the first save of them that failed.
   config_->SetProblemReporter([this](const std::wstring& problem) {
@@ -215,7 +255,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
 
 void CApplicationCore::OnIdle(wxIdleEvent& event) {
   event.Skip();
-  if (!firstIdleDone_) OnFirstIdle();
+  // Not inside a question asked while starting: its loop's idle passes came before start-up
+  // was done.
+  if (!firstIdleDone_ && OpenDialogs::Count() == 0) OnFirstIdle();
   PollPipeline();
 }
 
@@ -278,6 +320,20 @@ void CApplicationCore::PollPipeline() {
     frame_->HidePipelineProgress();
     pollTimer_.Stop();
   }
+}
+
+void CApplicationCore::EndOnRequest() {
+  // Asked before the window is up, it is acted on once start-up is done.
+  endRequested_ = true;
+  if (frame_ == nullptr) return;
+  // The window is not destroyed under an open dialog: each is cancelled, innermost first, and
+  // once its code has run on (which may ask something more, cancelled in turn) the window
+  // closes as it would without them.
+  if (OpenDialogs::CancelInnermost()) {
+    if (!endTimer_.IsRunning()) endTimer_.StartOnce(kEndRetryMs);
+    return;
+  }
+  if (started_) frame_->Close(true);
 }
 
 void CApplicationCore::OnClose(wxCloseEvent& event) {

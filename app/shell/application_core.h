@@ -96,6 +96,9 @@ public:
   bool SaveModified();
   // One poll of the pipeline: publish and report a finished run, show or hide the progress.
   void PollPipeline();
+  // Ends the run as a desktop ending its session asks (SIGTERM): closes the main window without
+  // a question, after cancelling whatever dialog is open.
+  void EndOnRequest();
 
 private:
   void OnIdle(wxIdleEvent& event);
@@ -133,6 +136,8 @@ private:
   std::unique_ptr<IProfileStore> profile_;
   std::unique_ptr<wxFileHistory> history_;
   std::unique_ptr<IPrompter> ownPrompter_;
+  // Closes the splash before anything is asked (SplashClosingPrompter).
+  std::unique_ptr<IPrompter> splashClosingPrompter_;
   std::unique_ptr<FolderRememberingPrompter> folderPrompter_;
   std::unique_ptr<ShellDocumentHost> host_;
   std::unique_ptr<IDocumentDialogs> dialogs_;
@@ -151,6 +156,11 @@ private:
   std::function<void()> viewInitialUpdate_;
   wxFrame* splash_ = nullptr;
   wxTimer pollTimer_;
+  // Tries EndOnRequest again once a cancelled dialog has closed.
+  wxTimer endTimer_;
+  bool endRequested_ = false;
+  // Start-up has opened the file it was given (and asked what that needed).
+  bool started_ = false;
   std::filesystem::path profilePath_;
   std::filesystem::path logFile_;
   // The log file as this program last left it (once `logLeftKnown_`): as the first write found

@@ -3,6 +3,9 @@
 #include <cstdlib>
 
 #include <csignal>
+#include <cstdint>
+
+#include <dlfcn.h>
 
 #include <wx/cmdline.h>
 #include <wx/frame.h>
@@ -14,6 +17,27 @@
 #include "app/shell/main_frame.h"
 
 namespace grainforge::app {
+
+namespace {
+
+// GLib's: calls `handler` from the main context whenever `signal` arrived (g_unix_signal_add).
+using SignalSourceAdd = unsigned (*)(int signal, int (*handler)(void*), void* data);
+
+int OnSignalSource(void* signal) {
+  CGrainforgeApp::OnTerminateSignal(static_cast<int>(reinterpret_cast<std::intptr_t>(signal)));
+  return 1;  // keep watching: a second signal during the close is taken up the same way
+}
+
+}  // namespace
+
+bool CGrainforgeApp::WatchSignalsInEveryLoop() {
+  // Found in the running process, which has GLib loaded under GTK.
+  const auto add = reinterpret_cast<SignalSourceAdd>(dlsym(RTLD_DEFAULT, "g_unix_signal_add"));
+  if (add == nullptr) return false;
+  for (const int signal : {SIGTERM, SIGINT})
+    if (add(signal, &OnSignalSource, reinterpret_cast<void*>(static_cast<std::intptr_t>(signal))) == 0) return false;
+  return true;
+}
 
 CGrainforgeApp::CGrainforgeApp() = default;
 CGrainforgeApp::~CGrainforgeApp() = default;
@@ -38,18 +62,23 @@ bool CGrainforgeApp::OnInit() {
   if (parser.Found(wxS("log-file"), &logFile)) options.logFile = PathFromWxString(logFile);
 
   core_ = std::make_unique<CApplicationCore>();
+  // Before start-up, which may ask something (a project's missing part): the signal ends the
+  // run then too, once the question is cancelled and the window up. GLib takes the signals in
+  // whichever loop runs, a message box's own among them; wx's handler waits for the main loop.
+  if (!WatchSignalsInEveryLoop()) {
+    SetSignalHandler(SIGTERM, &CGrainforgeApp::OnTerminateSignal);
+    SetSignalHandler(SIGINT, &CGrainforgeApp::OnTerminateSignal);
+  }
   if (!core_->Start(options)) return false;
   SetTopWindow(core_->Frame());
-  SetSignalHandler(SIGTERM, &CGrainforgeApp::OnTerminateSignal);
-  SetSignalHandler(SIGINT, &CGrainforgeApp::OnTerminateSignal);
   return true;
 }
 
 // wx calls this from its event loop, not from the signal itself, so windows may be touched.
 void CGrainforgeApp::OnTerminateSignal(int) {
   auto* app = dynamic_cast<CGrainforgeApp*>(wxTheApp);
-  if (app == nullptr || app->core_ == nullptr || app->core_->Frame() == nullptr) return;
-  app->core_->Frame()->Close(true);
+  if (app == nullptr || app->core_ == nullptr) return;
+  app->core_->EndOnRequest();
 }
 
 bool CGrainforgeApp::OnExceptionInMainLoop() {

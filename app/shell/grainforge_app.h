@@ -27,6 +27,10 @@ public:
   // logged as an error and the program goes on, with the user's work as it stands.
   bool OnExceptionInMainLoop() override;
 
+  // SIGTERM or SIGINT, called from the event loop, not from the signal itself, so windows may
+  // be touched.
+  static void OnTerminateSignal(int signal);
+
 protected:
   // The "Workflow" pane of the program; the program sets it before start-up.
   WorkflowPaneFactory workflowPane;
@@ -36,7 +40,8 @@ protected:
   DocumentViewFactory documentView;
 
 private:
-  static void OnTerminateSignal(int signal);
+  // Has GLib watch SIGTERM and SIGINT; false when it cannot (wx's own handler is used then).
+  static bool WatchSignalsInEveryLoop();
 
   std::unique_ptr<CApplicationCore> core_;
 };

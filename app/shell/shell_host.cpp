@@ -135,6 +135,12 @@ bool ShellDocumentHost::TakeTypedEntries(const std::wstring& consequence) {
   return TakeTypedEntriesUnder(&frame_, consequence);
 }
 
+std::vector<HeldRefusal> ShellDocumentHost::HeldRefusals() const {
+  std::vector<HeldRefusal> held;
+  for (HeldEntryRefusal& entry : HeldRefusalsUnder(&frame_)) held.push_back({std::move(entry.text), entry.step});
+  return held;
+}
+
 void ShellDocumentHost::AppendLine(const std::string& utf8Line, int level) {
   frame_.Log(Utf8ToWide(utf8Line), level);
 }

@@ -82,6 +82,8 @@ public:
 
   // Asks the main window's fields (TakeTypedEntriesUnder).
   bool TakeTypedEntries(const std::wstring& consequence) override;
+  // The main window's fields' (HeldRefusalsUnder).
+  std::vector<HeldRefusal> HeldRefusals() const override;
 
 private:
   CMainFrame& frame_;

@@ -266,6 +266,11 @@ std::wstring CRemeshBody::TakeTypedEntries() {
   return refused_.text.empty() ? std::wstring() : TriangleSizeEntryRefusal(refused_.text);
 }
 
+std::vector<std::wstring> CRemeshBody::HeldRefusals() const {
+  if (edit_ == nullptr || !edit_->IsEnabled() || refused_.text.empty()) return {};
+  return {TriangleSizeEntryRefusal(refused_.text)};
+}
+
 void CRemeshBody::SayRefusedEntry(const std::wstring& message) { SayInField(edit_, message, refuse); }
 
 void CRemeshBody::PaintBody(wxDC& dc) {
@@ -395,6 +400,11 @@ std::wstring CDisplacementBody::TakeTypedEntries() {
   if (edit_ == nullptr || !edit_->IsEnabled()) return {};
   CommitTyped(SayRefusal::never);
   return refused_.text.empty() ? std::wstring() : StrengthEntryRefusal(refused_.text);
+}
+
+std::vector<std::wstring> CDisplacementBody::HeldRefusals() const {
+  if (edit_ == nullptr || !edit_->IsEnabled() || refused_.text.empty()) return {};
+  return {StrengthEntryRefusal(refused_.text)};
 }
 
 void CDisplacementBody::SayRefusedEntry(const std::wstring& message) { SayInField(edit_, message, refuse); }

@@ -51,6 +51,8 @@ public:
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* SizeEdit() const { return edit_; }
   std::wstring TakeTypedEntries() override;
+  std::vector<std::wstring> HeldRefusals() const override;
+  int FieldsStep() const override { return StepIndex(Step()); }
   void SayRefusedEntry(const std::wstring& message) override;
   const std::wstring& EstimateText() const { return estimate_; }
   // Where the estimate is drawn, tall enough for every row it wraps to at the body's width.
@@ -100,6 +102,8 @@ public:
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* StrengthEdit() const { return edit_; }
   std::wstring TakeTypedEntries() override;
+  std::vector<std::wstring> HeldRefusals() const override;
+  int FieldsStep() const override { return StepIndex(Step()); }
   void SayRefusedEntry(const std::wstring& message) override;
   wxChoice* DirectionCombo() const { return direction_; }
   wxCheckBox* BedFaceBox() const { return bedFace_; }

@@ -754,30 +754,41 @@ struct AsciiFacts {
     std::uint64_t ignoredBytes = 0;  // from the end of the text, cut short after "endsolid"
 };
 
+// "It was" after a count of one, "They were" after any other.
+std::string TheyWere(std::uint64_t count)
+{
+    return std::string(PluralWord(count, "It was", "They were"));
+}
+
 void AddWarnings(StlImportReport& report, const AsciiFacts& ascii)
 {
     auto& warnings = report.warnings;
     if (report.format == StlFormat::Ascii && ascii.facetKeywords != report.trianglesRead)
-        warnings.push_back("The file contains " + FormatCountGrouped(ascii.facetKeywords) + " facet keywords but " +
-                           FormatCountGrouped(report.trianglesRead) + " triangles of vertex data.");
+        warnings.push_back("The file contains " + FormatCountOf(ascii.facetKeywords, "facet keyword", "facet keywords") +
+                           " but " + FormatCountOf(report.trianglesRead, "triangle", "triangles") + " of vertex data.");
     if (ascii.ignoredBytes != 0)
-        warnings.push_back("The file contains " + FormatCountGrouped(ascii.ignoredBytes) +
-                           " bytes of other data after \"endsolid\". They were ignored.");
+        warnings.push_back("The file contains " + FormatCountOf(ascii.ignoredBytes, "byte", "bytes") +
+                           " of other data after \"endsolid\". " + TheyWere(ascii.ignoredBytes) + " ignored.");
     if (report.degenerateRemoved != 0)
-        warnings.push_back("Removed " + FormatCountGrouped(report.degenerateRemoved) +
-                           " degenerate triangles that enclosed no area.");
+        warnings.push_back("Removed " +
+                           FormatCountOf(report.degenerateRemoved, "degenerate triangle", "degenerate triangles") +
+                           " that enclosed no area.");
     if (report.weldCollapsedRemoved != 0)
         warnings.push_back("Welding corners within " + FormatGeneral6(report.weldTolerance) + " mm to close seams collapsed " +
-                           FormatCountGrouped(report.weldCollapsedRemoved) + " triangles. They were removed.");
+                           FormatCountOf(report.weldCollapsedRemoved, "triangle", "triangles") + ". " +
+                           TheyWere(report.weldCollapsedRemoved) + " removed.");
     if (report.duplicateTriangles != 0 && report.duplicatesRemoved == 0)
-        warnings.push_back("The file contains " + FormatCountGrouped(report.duplicateTriangles) +
-                           " duplicate triangles. They were kept; removing them is a repair operation.");
+        warnings.push_back("The file contains " +
+                           FormatCountOf(report.duplicateTriangles, "duplicate triangle", "duplicate triangles") + ". " +
+                           TheyWere(report.duplicateTriangles) + " kept; removing " +
+                           std::string(PluralWord(report.duplicateTriangles, "it", "them")) + " is a repair operation.");
     if (report.openBoundaryEdges != 0)
-        warnings.push_back("The mesh is not closed: " + FormatCountGrouped(report.openBoundaryEdges) +
-                           " open boundary edges.");
+        warnings.push_back("The mesh is not closed: " +
+                           FormatCountOf(report.openBoundaryEdges, "open boundary edge", "open boundary edges") + ".");
     if (report.nonManifoldEdges != 0)
-        warnings.push_back("The mesh has " + FormatCountGrouped(report.nonManifoldEdges) +
-                           " non-manifold edges shared by more than two triangles.");
+        warnings.push_back("The mesh has " +
+                           FormatCountOf(report.nonManifoldEdges, "non-manifold edge", "non-manifold edges") +
+                           " shared by more than two triangles.");
     if (report.components >= 2)
         warnings.push_back("The file contains " + FormatCountGrouped(report.components) + " disconnected components.");
     const float largest = std::max({report.dimensions.x, report.dimensions.y, report.dimensions.z});

@@ -138,6 +138,9 @@ struct PartChangeReport {
     std::uint64_t bodiesTurned = 0;     // bodies of the part wound inside out, measured turned
     bool wholeTurned = false;           // the part as a whole is inside out
     double reliefAllowance = 0.0;       // mm3 a relief may take off: its depth over the part's area
+    // mm: the bounding box's sides of the part and of the result.
+    Vec3 sizeBefore{};
+    Vec3 sizeAfter{};
     float triangleSize = 0.0f;          // mm: the size the result was built at, 0 when none
     bool ownTriangles = false;          // no remesh ran: that size is the part's own
 

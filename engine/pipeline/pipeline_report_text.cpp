@@ -677,7 +677,17 @@ bool TextureMissed(const TextureFigures& figures)
         || figures.texturedArea < kTextureSliverShare * figures.area;
 }
 
-std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings)
+std::string FormatResultWithoutRelief(const PartChangeReport& change)
+{
+    const std::string before = FormatSize3(change.sizeBefore.x, change.sizeBefore.y, change.sizeBefore.z);
+    const std::string after = FormatSize3(change.sizeAfter.x, change.sizeAfter.y, change.sizeAfter.z);
+    if (!change.measured || before == after)
+        return "The result is the part without relief.";
+    return "The result is the part remeshed without relief, " + after + " where the part is " + before + ".";
+}
+
+std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings,
+    const PartChangeReport& change)
 {
     const Projection& p = settings.projection;
     std::string text;
@@ -701,7 +711,7 @@ std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSet
     if (settings.tileExtentOn != 0)
         text += " The texture covers a single tile and leaves the rest plain.";
     if (figures.texturedFaces == 0)
-        text += " The result is the part without relief.";
+        text += " " + FormatResultWithoutRelief(change);
     return text;
 }
 

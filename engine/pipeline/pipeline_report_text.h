@@ -162,7 +162,12 @@ inline constexpr double kTextureSliverShare = 0.01;
 // the projection's terms (its kind, its surface setting, sides or wall and caps switched off,
 // no surface of the chosen kind on the part, what the kind reaches), the masks and the single
 // tile when the run had them. One line, without advice.
-[[nodiscard]] std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings);
+// With no face textured it ends in FormatResultWithoutRelief of `change`.
+[[nodiscard]] std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings,
+    const PartChangeReport& change);
+// What a run that textured no face made: "The result is the part without relief." when its box
+// reads as the part's, else the two sizes (a remesh rounds a thin part's edges outward).
+[[nodiscard]] std::string FormatResultWithoutRelief(const PartChangeReport& change);
 
 // "  before this displacement: n feature(s) in the air, n layer(s) past the warning distance",
 // ending in " - the relief made the difference" when the part before the relief had no finding

@@ -668,6 +668,24 @@ const MeasuredPart& PipelineStages::MeasuredSource()
     return *measuredSource_;
 }
 
+namespace {
+
+// The sides of the box round the corners the triangles use; zero without triangles.
+Vec3 BoxSides(const TriangleMesh& mesh)
+{
+    if (mesh.TriangleCount() == 0)
+        return {};
+    Vec3 low = mesh.vertices[mesh.indices[0]].position, high = low;
+    for (const std::uint32_t index : mesh.indices) {
+        const Vec3& p = mesh.vertices[index].position;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    return high - low;
+}
+
+}  // namespace
+
 void PipelineStages::MeasurePartChange()
 {
     PartChangeReport& change = report.partChange;
@@ -687,6 +705,8 @@ void PipelineStages::MeasurePartChange()
     if (!rebuilt)
         return;
     change.measured = true;
+    change.sizeBefore = BoxSides(part.mesh);
+    change.sizeAfter = BoxSides(result);
     change.areaBefore = part.mesh.SurfaceArea();
     change.areaAfter = result.SurfaceArea();
     change.volumeBefore = part.mesh.Volume();
@@ -821,7 +841,7 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
     if (validation.verdict == Verdict::Good)
         validation.verdict = Verdict::UsableWithCare;
     const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings));
+    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings, report.partChange));
     validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
 }
 

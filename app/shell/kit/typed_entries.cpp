@@ -20,7 +20,19 @@ void TakeUnder(wxWindow* window, Refusal& first) {
   for (wxWindow* child : window->GetChildren()) TakeUnder(child, first);
 }
 
+void HeldUnder(wxWindow* window, std::vector<HeldEntryRefusal>& held) {
+  if (const auto* fields = dynamic_cast<const ITypedEntryFields*>(window))
+    for (std::wstring& text : fields->HeldRefusals()) held.push_back({std::move(text), fields->FieldsStep()});
+  for (wxWindow* child : window->GetChildren()) HeldUnder(child, held);
+}
+
 }  // namespace
+
+std::vector<HeldEntryRefusal> HeldRefusalsUnder(wxWindow* top) {
+  std::vector<HeldEntryRefusal> held;
+  if (top != nullptr) HeldUnder(top, held);
+  return held;
+}
 
 bool TakeTypedEntriesUnder(wxWindow* top, const std::wstring& consequence) {
   if (top == nullptr) return true;

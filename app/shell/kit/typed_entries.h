@@ -6,6 +6,7 @@
 // every such window of the main window first, and does not run while one refuses.
 
 #include <string>
+#include <vector>
 
 class wxWindow;
 
@@ -19,6 +20,11 @@ public:
   // first field whose text it refuses (the refusal names the field), or empty when every
   // text was taken.
   [[nodiscard]] virtual std::wstring TakeTypedEntries() = 0;
+  // The refusal of each enabled field that holds a text it refused, as TakeTypedEntries would
+  // give it, without taking anything; none by default.
+  [[nodiscard]] virtual std::vector<std::wstring> HeldRefusals() const { return {}; }
+  // The workflow step whose section holds these fields; -1 outside the workflow.
+  [[nodiscard]] virtual int FieldsStep() const { return -1; }
   // Brings the field that refused into sight, gives it the focus with its text selected and
   // says `message` as the window says its refusals.
   virtual void SayRefusedEntry(const std::wstring& message) = 0;
@@ -28,5 +34,14 @@ public:
 // When one refuses, the first that did says its refusal followed by `consequence` (a blank
 // line between), and the answer is false.
 [[nodiscard]] bool TakeTypedEntriesUnder(wxWindow* top, const std::wstring& consequence);
+
+// A refused text held at or under a window, with the step of the section that holds it.
+struct HeldEntryRefusal {
+  std::wstring text;
+  int step = -1;
+};
+
+// The refused texts every ITypedEntryFields window at or under `top` holds, in window order.
+[[nodiscard]] std::vector<HeldEntryRefusal> HeldRefusalsUnder(wxWindow* top);
 
 }  // namespace grainforge::app

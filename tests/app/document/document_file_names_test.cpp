@@ -72,6 +72,53 @@ void ExpectTextsForPeople(const RecordingHost& host)
         EXPECT_TRUE(IsDisplayable(question));
 }
 
+// A part whose name takes the file system's 255 bytes: the close question's Save Project As
+// proposed a 258-byte name, which the file system refused ("the filename is too long"). Every
+// name proposed from the part's is cut to fit, at a whole character, and can be written.
+TEST(DocumentFileNames, NamesProposedFromALongestNameCanBeWritten)
+{
+    const struct {
+        const char* name;
+        std::string stem;  // 251 bytes: with ".stl" the longest name
+        std::size_t projectBytes;
+        std::string lastCharacter;  // before ".gfproj"
+    } cases[] = {
+        {"letters", std::string(251, 'a'), 255, "a"},
+        {"two-byte letters", "a" + [] { std::string s; for (int i = 0; i < 125; ++i) s += "\xC3\xA9"; return s; }(),
+            254, "\xC3\xA9"},
+        {"letters with combining marks",
+            "a" + [] { std::string s; for (int i = 0; i < 83; ++i) s += "e\xCC\x81"; return s; }() + "a", 254,
+            "e\xCC\x81"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.stem.size() + 4, 255u);
+        TempFolder folder;
+        const fs::path part = folder / fs::path(c.stem + ".stl");
+        WriteCube(part);
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->OpenDocument(part));
+        f.doc->OnFileSaveProjectAs();  // cancelled
+        ASSERT_EQ(f.host.fileDialogs.size(), 1u);
+        const fs::path project = app::PathFromWide(f.host.fileDialogs[0].initialName);
+        const std::string name = project.filename().native();
+        EXPECT_EQ(name.size(), c.projectBytes);
+        EXPECT_TRUE(name.ends_with(c.lastCharacter + ".gfproj")) << name;
+        EXPECT_TRUE(c.stem.starts_with(name.substr(0, name.size() - 7)));
+        EXPECT_TRUE(IsValidUtf8(name)) << name;
+        ASSERT_TRUE(f.doc->SaveProject(project));
+        EXPECT_TRUE(fs::exists(project));
+
+        f.host.acceptExport = true;
+        f.doc->OnFileSaveStl(false);  // cancelled at its file dialog
+        ASSERT_EQ(f.host.fileDialogs.size(), 2u);
+        const std::string stl = app::PathFromWide(f.host.fileDialogs[1].initialName).filename().native();
+        EXPECT_LE(stl.size(), 255u);
+        EXPECT_TRUE(stl.ends_with(" as loaded.stl")) << stl;
+        EXPECT_TRUE(IsValidUtf8(stl)) << stl;
+    }
+}
+
 // A project naming such a part and texture, saved under such a name and moved with its files
 // to another folder, opens again on the same part and texture (through the relative entries).
 TEST(DocumentFileNames, ProjectWithSuchNamesReopensToTheSamePartAndTexture)

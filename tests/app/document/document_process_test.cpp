@@ -7,6 +7,7 @@
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
 #include "engine/pipeline/process_estimate.h"
 
 #include <gtest/gtest.h>
@@ -372,17 +373,19 @@ TEST(DocumentProcessTest, OpenChooseProcessEndToEnd)
 // bed holds flat moves nothing either, and the log gives no relief for it.
 TEST(DocumentProcessTest, ReliefThatTexturesNoFaceWarnsAndIsNotGood)
 {
+    const auto sidesOff = [](app::CGrainforgeDoc& doc) {
+        std::fill(std::begin(doc.projection.boxSideEnabled), std::end(doc.projection.boxSideEnabled), std::uint8_t{0});
+    };
     const struct {
         const char* what;
         std::function<void(app::CGrainforgeDoc&)> aim;
         std::string lead;
+        bool plate = false;  // a 30 x 30 x 0.4 mm plate at the usual triangle size, not the cube
     } cases[] = {
-        {"every box side off",
-            [](app::CGrainforgeDoc& doc) {
-                std::fill(std::begin(doc.projection.boxSideEnabled), std::end(doc.projection.boxSideEnabled),
-                    std::uint8_t{0});
-            },
-            "No face received texture: every side of the box projection is switched off."},
+        {"every box side off", sidesOff, "No face received texture: every side of the box projection is switched off."},
+        // The plate came out 30.07 x 30.06 mm, said to be "the part without relief".
+        {"a thin plate, every box side off", sidesOff,
+            "No face received texture: every side of the box projection is switched off.", true},
         {"plane turned to face the bed",
             [](app::CGrainforgeDoc& doc) {
                 doc.projection.type = mesh::ProjectionKind::Plane;
@@ -396,8 +399,11 @@ TEST(DocumentProcessTest, ReliefThatTexturesNoFaceWarnsAndIsNotGood)
         SCOPED_TRACE(c.what);
         DocumentFixture f;
         f.WithCube();
+        if (c.plate)
+            f.doc->InstallGeneratedPart(MakeBox({0.0f, 0.0f, 0.0f}, {30.0f, 30.0f, 0.4f}), "Plate", L"Plate", "Plate.");
         f.GiveTexture();
-        f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;
+        if (!c.plate)
+            f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;
         c.aim(*f.doc);
         f.doc->UpdatePreview();
         f.doc->RequestProcess();
@@ -413,6 +419,18 @@ TEST(DocumentProcessTest, ReliefThatTexturesNoFaceWarnsAndIsNotGood)
         const auto processed = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("Processed: "); });
         ASSERT_NE(processed, lines.end());
         EXPECT_EQ(processed->find("relief"), std::string::npos) << *processed;
+        // What the result is, measured on it: the part's size, or both sizes said.
+        const auto sides = [](mesh::TriangleMesh mesh) {
+            mesh.ComputeBounds();
+            const mesh::Vec3 d = mesh.boundsMax - mesh.boundsMin;
+            return mesh::FormatSize3(d.x, d.y, d.z);
+        };
+        const std::string part = sides(f.doc->workingPart), result = sides(f.doc->ResultOrPart());
+        const std::string said = app::WideToUtf8(f.host.information.back().first);
+        EXPECT_NE(said.find(part == result ? "The result is the part without relief."
+                                           : "The result is the part remeshed without relief, " + result
+                                                 + " where the part is " + part + "."),
+            std::string::npos) << said;
     }
 }
 

@@ -272,6 +272,40 @@ TEST(DocumentProjectTest, MissingPartAsksFindIt)
     EXPECT_EQ(doc.projectPath, (folder / "job.gfproj").wstring());
 }
 
+// Yes to "Find it?" opened a dialog with no title in the home folder: it is titled and starts
+// where the part was, or in the project's folder when that folder is gone too.
+TEST(DocumentProjectTest, FindingAMissingPartStartsWhereThePartWas)
+{
+    const struct {
+        const char* name;
+        const char* partFolder;
+        bool folderKept;
+        const char* startFolder;  // under the temporary folder
+    } cases[] = {
+        {"the part moved out of its folder", "parts", true, "parts"},
+        {"the part's folder is gone", "parts", false, "projects"},
+        {"a folder deeper down is gone", "parts/deep", false, "projects"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const fs::path part = folder / c.partFolder / "part1.stl";
+        if (c.folderKept)
+            fs::create_directories(part.parent_path());
+        fs::create_directories(folder / "projects");
+        const fs::path project = folder / "projects" / "job.gfproj";
+        std::ofstream(project) << R"({"application": "Grainforge project", "version": 1, "part": {"path": )"
+                               << '"' << part.string() << "\"}}\n";
+        DocumentFixture f;
+        f.host.answers = {app::PromptAnswer::yes};
+        EXPECT_FALSE(f.doc->OpenDocument(project));  // the dialog is cancelled
+        ASSERT_EQ(f.host.fileDialogs.size(), 1u);
+        EXPECT_EQ(f.host.fileDialogs[0].title, L"Find the Project's Part");
+        EXPECT_EQ(f.host.fileDialogs[0].initialName, (folder / c.startFolder / "part1.stl").wstring());
+        EXPECT_EQ(f.host.fileDialogs[0].defaultExtension, L"stl");
+    }
+}
+
 // A part that is a link leading nowhere says so, rather than only that it was not found.
 TEST(DocumentProjectTest, MissingPartSaysWhatIsInTheWay)
 {

@@ -306,7 +306,7 @@ TEST(MeshJobs, Texts)
     const RepairInformation left = RepairInformationText(r, 5);
     EXPECT_EQ(left.text,
         "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
-        "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
+        "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edge is left, which no split could "
         "part.\n5 triangles pass through others: Repair does not move the surface.\nThe part "
         "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);

@@ -117,6 +117,7 @@ public:
     std::filesystem::path UserFolder() const override { return userFolder; }
     app::ProgramPlaces OwnPlaces() const override { return ownPlaces; }
     // The windows' fields: one holds a refused text while `entryRefused` is set.
+    std::vector<app::HeldRefusal> HeldRefusals() const override { return heldRefusals; }
     bool TakeTypedEntries(const std::wstring& consequence) override
     {
         ++entryChecks;
@@ -154,6 +155,8 @@ public:
     std::vector<std::wstring> fileDialogTitles;
     std::vector<std::wstring> fileDialogNames;
     std::vector<app::FileDialogRequest> fileDialogs;
+    // The refused texts the windows' fields are said to hold.
+    std::vector<app::HeldRefusal> heldRefusals;
     std::deque<std::optional<std::filesystem::path>> files;
     int busyDepth = 0;
     int busyScopes = 0;

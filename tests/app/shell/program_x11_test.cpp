@@ -331,6 +331,34 @@ public:
     }, 30s);
   }
 
+  // The window's title as the window manager shows it.
+  std::string Title(Window window) {
+    Atom actualType = 0;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (property_(display_, window, atom_(display_, "_NET_WM_NAME", False), 0, 1024, False,
+                  atom_(display_, "UTF8_STRING", False), &actualType, &format, &count, &left, &data) == Success &&
+        data != nullptr && format == 8)
+      title.assign(reinterpret_cast<const char*>(data), count);
+    if (data != nullptr) free_(data);
+    return title;
+  }
+
+  // The first dialog of the process whose title holds `part`, or 0 when none does yet (the
+  // splash and the main window are no dialogs).
+  Window DialogTitled(pid_t pid, const std::string& part) {
+    const Atom dialog = atom_(display_, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+    for (const Window window : WindowsOf(pid)) {
+      const std::vector<unsigned long> types = Property(window, "_NET_WM_WINDOW_TYPE", XA_ATOM);
+      if (std::find(types.begin(), types.end(), dialog) != types.end() &&
+          Title(window).find(part) != std::string::npos)
+        return window;
+    }
+    return 0;
+  }
+
   // Presses the keys in order and lets them go in reverse, as a shortcut is typed.
   void Type(std::initializer_list<KeySym> keys) {
     for (const KeySym key : keys) key_(display_, keycode_(display_, key), True, 0);
@@ -484,6 +512,97 @@ TEST(ProgramProcess, AProjectNestedDeeperThanAnyIsRefusedNotACrash) {
   EXPECT_TRUE(WaitFor([&] { return ReadText(log).find(refused) != std::string::npos; }, 60s)) << ReadText(log);
   program.Terminate();
   EXPECT_EQ(program.WaitForExit(60s), 0);
+}
+
+// A project given on the command line whose part is missing asks "Find it?" while the program
+// starts; Yes ended it with a segmentation fault. The answer now brings the part's file
+// dialog, titled, as it does later; cancelling it leaves the program running, to end cleanly.
+TEST(ProgramProcess, FindingAProjectsMissingPartWhileStartingIsAskedAsLater) {
+  const struct {
+    const char* name;
+    bool folderGone;
+  } cases[] = {{"the part moved", false}, {"the part's folder gone", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WindowManager manager;
+    if (!manager.Started()) GTEST_SKIP() << "no window manager to start";
+    Desktop desktop;
+    ASSERT_TRUE(desktop.Ready()) << "no XTest on this display";
+    grainforge::test::TempFolder folder;
+    const std::filesystem::path parts = folder.Path() / "parts";
+    std::filesystem::create_directories(parts);
+    if (c.folderGone) std::filesystem::remove(parts);
+    const std::filesystem::path project = folder.Path() / "job.gfproj", log = folder.Path() / "log.txt";
+    std::ofstream(project) << "{\"application\": \"Grainforge project\", \"version\": 1, "
+                              "\"part\": {\"path\": \"" << (parts / "part1.stl").string() << "\"}}\n";
+    ProgramProcess program(folder, {"--log-file", log.string(), project.string()});
+    ASSERT_TRUE(program.Started());
+    Window question = 0;
+    ASSERT_TRUE(WaitFor([&] { return (question = desktop.DialogTitled(program.Pid(), "Tessary")) != 0; }, 60s))
+        << "nothing was asked";
+    ASSERT_TRUE(desktop.Activate(question));
+    desktop.Type({XK_Alt_L, XK_y});
+    Window finder = 0;
+    ASSERT_TRUE(WaitFor([&] {
+      finder = desktop.DialogTitled(program.Pid(), "");
+      return finder != 0 && finder != question;
+    }, 60s)) << "no file dialog came";
+    EXPECT_EQ(desktop.Title(finder), "Find the Project's Part");
+    ASSERT_TRUE(desktop.Activate(finder));
+    desktop.Type({XK_Escape});
+    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(log); }, 60s)) << "the program did not start";
+    program.Terminate();
+    EXPECT_EQ(program.WaitForExit(60s), 0);
+    EXPECT_NE(ReadText(log).find("The project's part is not at " + (parts / "part1.stl").string()), std::string::npos)
+        << ReadText(log);
+  }
+}
+
+// SIGTERM (a desktop session ending) while a dialog was open destroyed the main window under
+// it: "munmap_chunk(): invalid pointer" with the Save STL check open. Whatever is open, the
+// dialog is cancelled and the program ends cleanly.
+TEST(ProgramProcess, EndsCleanlyOnTerminateWhateverDialogIsOpen) {
+  const struct {
+    const char* name;
+    const char* dialogTitle;
+    bool missingPart;               // a project whose part is missing: the question at start
+    std::vector<KeySym> toOpen;     // typed in the main window
+  } cases[] = {
+      {"the Save STL check", "Save STL", false, {XK_Control_L, XK_s}},
+      {"a question (message box)", "Tessary", true, {}},
+      {"a file dialog", "Open", false, {XK_Control_L, XK_o}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WindowManager manager;
+    if (!manager.Started()) GTEST_SKIP() << "no window manager to start";
+    Desktop desktop;
+    ASSERT_TRUE(desktop.Ready()) << "no XTest on this display";
+    grainforge::test::TempFolder folder;
+    const std::filesystem::path part = folder.Path() / "part.stl", log = folder.Path() / "log.txt";
+    std::ofstream(part) << "solid t\n"
+                           "facet normal 0 0 -1\nouter loop\nvertex 0 0 0\nvertex 0 10 0\nvertex 10 0 0\nendloop\nendfacet\n"
+                           "facet normal 0 -1 0\nouter loop\nvertex 0 0 0\nvertex 10 0 0\nvertex 0 0 10\nendloop\nendfacet\n"
+                           "facet normal -1 0 0\nouter loop\nvertex 0 0 0\nvertex 0 0 10\nvertex 0 10 0\nendloop\nendfacet\n"
+                           "facet normal 1 1 1\nouter loop\nvertex 10 0 0\nvertex 0 10 0\nvertex 0 0 10\nendloop\nendfacet\n"
+                           "endsolid t\n";
+    const std::filesystem::path project = folder.Path() / "job.gfproj";
+    std::ofstream(project) << "{\"application\": \"Grainforge project\", \"version\": 1, "
+                              "\"part\": {\"path\": \"" << (folder.Path() / "gone" / "part1.stl").string() << "\"}}\n";
+    ProgramProcess program(folder, {"--log-file", log.string(), (c.missingPart ? project : part).string()});
+    ASSERT_TRUE(program.Started());
+    if (!c.toOpen.empty()) {
+      ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(log) && desktop.WindowsOf(program.Pid()).size() == 1; },
+                          60s)) << "the program did not start";
+      ASSERT_TRUE(desktop.Activate(desktop.WindowsOf(program.Pid()).front()));
+      if (c.toOpen.size() == 2) desktop.Type({c.toOpen[0], c.toOpen[1]});
+    }
+    ASSERT_TRUE(WaitFor([&] { return desktop.DialogTitled(program.Pid(), c.dialogTitle) != 0; }, 60s))
+        << "the dialog did not open";
+    std::this_thread::sleep_for(500ms);  // lets the dialog settle into its loop
+    program.Terminate();
+    EXPECT_EQ(program.WaitForExit(60s), 0);
+  }
 }
 
 // Under a window manager the window used to be mapped at a few pixels while the manager's frame

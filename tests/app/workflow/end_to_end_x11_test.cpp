@@ -438,6 +438,48 @@ TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
 }
 
+// After a run, a size the Relief section refused stood in its field under a green dot and "Up to
+// date", with Process greyed and F5 doing nothing, without a word. The section is pending, the
+// footer says the refusal, and Process says why it does not run. Screenshot
+// end_to_end_34_refused_after_run.png.
+TEST(EndToEnd, ARefusedFieldAfterARunIsNotUpToDate) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(program.ReadyWithTestCube());
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(program.PickLibraryTexture());
+  ASSERT_TRUE(program.Process());
+  CRemeshBody& remesh = *program.Relief().Remesh();
+  std::vector<std::wstring> said;
+  remesh.refuse = [&said](const std::wstring& text) { said.push_back(text); };
+  const std::wstring refusal = L"Triangle size must be from 0.01 to 100000 mm.";
+  program.TypeAndTab(remesh.SizeEdit(), wxS("0.001"));
+  ASSERT_EQ(said, std::vector<std::wstring>{refusal});
+
+  const CSectionHeader& relief =
+      WorkflowWindowOf(*dynamic_cast<CLeftPane*>(program.Frame().LeftPane()))->Header(FlowStep::Relief);
+  EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::Pending; }, 2s));
+  EXPECT_EQ(document.StatusText(), refusal);
+  EXPECT_TRUE(document.NeedsProcessing());
+  program.Shots("34_refused_after_run");
+
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  EXPECT_FALSE(document.pipeline.IsRunning());
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said.back(), refusal + L"\n\nProcess did not run, so that the result is not made with a value other than "
+                                   L"the one shown.");
+
+  // Escape puts the stored size back: the run's result is current again.
+  remesh.SizeEdit()->SetFocus();
+  wxKeyEvent escape(wxEVT_KEY_DOWN);
+  escape.m_keyCode = WXK_ESCAPE;
+  remesh.SizeEdit()->GetEventHandler()->ProcessEvent(escape);
+  EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::UpToDate; }, 2s));
+  EXPECT_EQ(document.StatusText(), L"Up to date");
+}
+
 // The warning of a result stands while that result is shown: Triangle size 0.15 and back to 0.2
 // brings the same result back with it; so does 0.01, refused by Process over the triangle limit,
 // and back; and a file that is no image, loaded as the texture, changes nothing it says (the

@@ -109,6 +109,43 @@ TEST(FlowRefresh, ReadingsDuringAndAfterARun) {
   EXPECT_EQ(ReadFlowState(f.doc.get()).statuses[0], kInactive);
 }
 
+// A field holding a text it refused, after a run: "Up to date" under a green dot, with Process
+// greyed, said nothing. The section holding it is pending, the footer says the refusal and
+// Process stays ready, to say why it does not run.
+TEST(FlowRefresh, ARefusedTextHeldIsNotUpToDate) {
+  const std::wstring size = L"Triangle size must be from 0.01 to 100000 mm.";
+  const struct {
+    const char* name;
+    std::vector<HeldRefusal> held;
+    std::array<SectionStatus, 4> statuses;
+    std::wstring footer;
+    FooterState state;
+  } cases[] = {
+      {"nothing refused", {}, {kUpToDate, kUpToDate, kUpToDate, kUpToDate}, L"Up to date", FooterState::NothingToDo},
+      {"the Relief section's size", {{size, 2}}, {kUpToDate, kUpToDate, kPending, kUpToDate}, size,
+       FooterState::ReadyToProcess},
+      {"a field outside the sections", {{L"Size X must be a number.", -1}},
+       {kUpToDate, kUpToDate, kUpToDate, kUpToDate}, L"Size X must be a number.", FooterState::ReadyToProcess},
+      {"two, the first said", {{L"Size X must be a number.", -1}, {size, 2}},
+       {kUpToDate, kUpToDate, kPending, kUpToDate}, L"Size X must be a number.", FooterState::ReadyToProcess},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.FakeRuns();
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    f.host.heldRefusals = c.held;
+    const FlowReading reading = ReadFlowState(f.doc.get());
+    EXPECT_EQ(reading.statuses, c.statuses);
+    EXPECT_EQ(reading.footer.statusText, c.footer);
+    EXPECT_EQ(reading.footer.state, c.state);
+    EXPECT_EQ(f.doc->NeedsProcessing(), !c.held.empty());
+  }
+}
+
 // A reading equal to what a header shows changes nothing, so the 150 ms tick paints nothing;
 // a switch change on an optional step also opens or closes its section.
 TEST(FlowRefresh, HeaderChangesOnlyWhatDiffers) {

@@ -287,12 +287,19 @@ TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCount
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {named, {"The file contains 48 facet keywords but 24 triangles of vertex data.",
                  "The file contains 2 disconnected components."}},
-        {many, {"The file contains 1,234 facet keywords but 1 triangles of vertex data.",
+        {many, {"The file contains 1,234 facet keywords but 1 triangle of vertex data.",
                 "The mesh is not closed: 3 open boundary edges."}},
         {"solid x\nfacet normal 0 0 1\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
          "vertex 0 0 5\nvertex 1 0 5\nvertex 0 1 5\nendsolid x\n",
-         {"The file contains 1 facet keywords but 2 triangles of vertex data.",
+         {"The file contains 1 facet keyword but 2 triangles of vertex data.",
           "The mesh is not closed: 6 open boundary edges.", "The file contains 2 disconnected components."}},
+        // A count of one takes the singular ("1 non-manifold edges" was said).
+        {"solid x\nfacet vertex 0 0 0 vertex 1 0 0 vertex 0 1 0\nfacet vertex 1 0 0 vertex 0 0 0 vertex 0 -1 0\n"
+         "facet vertex 0 0 0 vertex 1 0 0 vertex 0 0 1\nendsolid x\n",
+         {"The mesh is not closed: 6 open boundary edges.",
+          "The mesh has 1 non-manifold edge shared by more than two triangles."}},
+        {"solid x\nfacet vertex 0 0 0 vertex 1 0 0 vertex 0 1 0\nendsolid x\n",
+         {"The mesh is not closed: 3 open boundary edges."}},
     };
     for (const auto& [text, warnings] : cases) {
         const StlReadResult result = Parse(ToBytes(text));
@@ -309,7 +316,7 @@ TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
     // The lone point is dropped with its triangle.
     EXPECT_EQ(std::tuple(result.report.trianglesRead, result.report.trianglesKept, result.report.degenerateRemoved,
                          result.report.verticesAfterWelding), std::tuple(13u, 12u, 1u, 8u));
-    EXPECT_EQ(result.report.warnings, std::vector<std::string>{"Removed 1 degenerate triangles that enclosed no area."});
+    EXPECT_EQ(result.report.warnings, std::vector<std::string>{"Removed 1 degenerate triangle that enclosed no area."});
 
     // A collinear triangle has no area either, but stays when asked to.
     corners.insert(corners.end(), {{30, 0, 0}, {31, 0, 0}, {32, 0, 0}});
@@ -356,7 +363,7 @@ TEST(ParseStl, DuplicatesAreCountedOrRemovedAndEdgeCountsFollow)
     corners.insert(corners.end(), {corners[2], corners[1], corners[0]});  // reverse-wound twin
     EXPECT_EQ(Parse(BinaryStl(corners)).report.warnings,
               (std::vector<std::string>{
-                  "The file contains 1 duplicate triangles. They were kept; removing them is a repair operation.",
+                  "The file contains 1 duplicate triangle. It was kept; removing it is a repair operation.",
                   "The mesh has 3 non-manifold edges shared by more than two triangles."}));
 
     StlReadOptions options;
@@ -718,7 +725,7 @@ TEST(ParseStl, AFarPieceNeverSetsTheWeldOfTheRest)
             {sphere - 1, 1, 0, 3}, 1e-5f, nullptr},
         {"open sphere and a 5 mm cube at 1e6 mm", openBodies, {sphere + 11, 0, 0, 3}, 1e-5f, nullptr},
         {"open box with a sliver", sliver, {10, 0, 1, 4}, 1e-5f,
-            "Welding corners within 1e-05 mm to close seams collapsed 1 triangles. They were removed."},
+            "Welding corners within 1e-05 mm to close seams collapsed 1 triangle. It was removed."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -429,6 +429,38 @@ TEST(ReportCounts, EveryLoggedCountIsGroupedByThousands)
     EXPECT_EQ(FormatReliefFoldsLeft(1), "The relief left 1 triangle folded over.");
 }
 
+// A run that textured no face says what its result is, measured at the precision it is read:
+// the part (its box reads the same), or the remeshed part with both sizes.
+TEST(FormatResultWithoutRelief, SaysTheSizesOnlyWhenTheyReadDifferently)
+{
+    const std::string plain = "The result is the part without relief.";
+    const struct {
+        const char* what;
+        bool measured;
+        Vec3 before, after;
+        std::string expected;
+    } cases[] = {
+        {"not measured (no remesh ran)", false, {30, 30, 0.4f}, {30.07f, 30.06f, 0.4f}, plain},
+        {"the same box", true, {30, 30, 0.4f}, {30, 30, 0.4f}, plain},
+        {"a drift below the hundredths", true, {30, 30, 0.4f}, {30.004f, 29.996f, 0.4f}, plain},
+        {"a thin plate grown by a remesh", true, {30, 30, 0.4f}, {30.07f, 30.06f, 0.4f},
+            "The result is the part remeshed without relief, 30.07 x 30.06 x 0.40 mm where the part is "
+            "30.00 x 30.00 x 0.40 mm."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PartChangeReport change;
+        change.measured = c.measured;
+        change.sizeBefore = c.before;
+        change.sizeAfter = c.after;
+        EXPECT_EQ(FormatResultWithoutRelief(change), c.expected);
+        TextureFigures none;
+        none.faces = 100;
+        PipelineSettings settings;
+        EXPECT_TRUE(FormatTextureMissed(none, settings, change).ends_with(" " + c.expected));
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::mesh
 

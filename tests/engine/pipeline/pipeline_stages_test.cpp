@@ -1366,7 +1366,7 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
         EXPECT_TRUE(!lead.starts_with("No") || report.displacementReport.displacedVertices == 0);
         ASSERT_TRUE(report.validated);
         EXPECT_EQ(report.validation.verdict == Verdict::Good, lead.empty());
-        const std::string text = FormatTextureMissed(report.textureFigures, settings);
+        const std::string text = FormatTextureMissed(report.textureFigures, settings, report.partChange);
         const std::vector<std::string>& problems = report.validation.problems;
         EXPECT_EQ(std::find(problems.begin(), problems.end(), text) != problems.end(), !lead.empty());
         if (!lead.empty()) {
