@@ -63,6 +63,8 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         FitTitle(event.GetSize().x);
         event.Skip();
+        // The fields widen with the panel once the sizers have run: the note follows them.
+        CallAfter([this] { WrapFieldNote(); });
     });
     // Escape closes the panel as its Close button does.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {
@@ -178,6 +180,7 @@ void CMaskPanel::CreateBody(wxWindow* body) {
     note->Wrap(fieldColumn->CalcMin().x);
     group->Add(note, 0, wxALL, gap / 2);
     note_ = note;
+    noteText_ = kMaskFieldNote;
     // The same margin as the tools and the list above, so the frame stands off the panel's edges.
     column->Add(group, 0, wxEXPAND | wxALL, gap);
     body->SetSizer(column);
@@ -280,9 +283,11 @@ void CMaskPanel::FillVolumeList(CGrainforgeDoc* document) {
         if (list_->IsItemChecked(static_cast<long>(i)) != enabled)
             list_->CheckItem(static_cast<long>(i), enabled);
     }
-    if (rebuild || selection != shownSelection_)
-        refusedFields_ = {};
     if (rebuild || selection != shownSelection_) {
+        // Another volume's fields show what is stored: a refusal of the last one's text, left
+        // standing, would say they hold a refused text while Process takes them.
+        refusedFields_ = {};
+        ShowFieldNote(kMaskFieldNote);
         const long all = wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED;
         for (long i = 0; i < list_->GetItemCount(); ++i)
             list_->SetItemState(i, i == selection ? all : 0, all);
@@ -379,14 +384,35 @@ void CMaskPanel::SayRefusedEntry(const std::wstring& message) {
 }
 
 void CMaskPanel::ShowFieldNote(const std::wstring& text) {
-    if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
+    if (note_ == nullptr || noteText_ == text)
         return;
-    const int width = note_->GetSize().x;
     // A refusal in red, as every dialog says one; the note on Z in the panel's own colour.
     const bool refusal = text != kMaskFieldNote;
     note_->SetForegroundColour(refusal ? ToWx(colours::kRefusalText) : wxNullColour);
-    note_->SetLabel(text);
+    noteText_ = text;
+    noteWidth_ = 0;
+    WrapFieldNote();
+}
+
+int CMaskPanel::FieldNoteWidth() const {
+    // As wide as the fields stand: the note's own width was that of its last wrapping, which
+    // left a refusal about ten characters a line in a 230 px panel.
+    const wxTextCtrl* right = Field(2);
+    const int width = right->GetPosition().x + right->GetSize().x - note_->GetPosition().x;
+    return std::max(width, FromDIP(60));
+}
+
+void CMaskPanel::WrapFieldNote() {
+    if (note_ == nullptr)
+        return;
+    const int width = FieldNoteWidth();
+    if (width == noteWidth_)
+        return;
+    noteWidth_ = width;
+    note_->SetLabel(noteText_);
     note_->Wrap(width);
+    note_->InvalidateBestSize();
+    note_->SetMinSize(note_->GetBestSize());
     // The note may take more lines: the first window up that lays out children makes room,
     // the scrolled body by growing what it scrolls over.
     for (wxWindow* window = note_->GetParent(); window != nullptr; window = window->GetParent())

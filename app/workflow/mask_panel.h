@@ -79,6 +79,9 @@ public:
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
     void ShowFieldNote(const std::wstring& text);
+    // Wraps the note to the fields' width as they stand now.
+    void WrapFieldNote();
+    int FieldNoteWidth() const;
     void OnItemChecked(wxListEvent& event, bool checked);
     void OnItemSelected(wxListEvent& event);
     void PostCommand(unsigned id);
@@ -97,6 +100,8 @@ private:
     bool titleWrapped_ = false;
     wxListCtrl* list_ = nullptr;
     wxStaticText* note_ = nullptr;
+    std::wstring noteText_;  // the note as said, before wrapping
+    int noteWidth_ = 0;      // the width it was last wrapped to
     int leastWidth_ = 0;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};

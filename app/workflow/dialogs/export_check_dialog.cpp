@@ -133,7 +133,14 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   for (wxTextCtrl* edit : {largestHole_, widestSlit_})
     edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
       event.Skip();
-      OnOptionChanged();
+      // A press on Save takes the focus from a size just typed: the check of that size
+      // disables Save under the pointer, so its click never came and the dialog stayed open
+      // with nothing said. The press is the Save it was meant as.
+      wxWindow* save = FindWindow(wxID_OK);
+      if (save != nullptr && event.GetWindow() == save && !updating_ && !closing_)
+        OnSave();
+      else
+        OnOptionChanged();
     });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
@@ -232,7 +239,8 @@ void CExportDialog::OnOptionChanged() {
 }
 
 void CExportDialog::OnSave() {
-  if (closing_ || session_->IsChecking()) return;
+  // While a check runs the session keeps the Save for when it has ended well.
+  if (closing_ || session_ == nullptr) return;
   if (!CheckNumberFields({{largestHole_, kLargestHoleRule}, {widestSlit_, kWidestSlitRule}}, refuse)) return;
   const ExportCheckOptions options = ReadOptions();
   WriteOptions(options);
@@ -277,7 +285,15 @@ void CExportDialog::ShowChecking(bool checking) {
 }
 
 void CExportDialog::EnableSave(bool enabled) {
-  if (wxWindow* save = FindWindow(wxID_OK)) save->Enable(enabled);
+  wxWindow* save = FindWindow(wxID_OK);
+  if (save == nullptr) return;
+  save->Enable(enabled);
+  // Save disabled under the focus (a press on it started the check) kept the keys from the
+  // dialog: Escape no longer closed it. The focus goes to the report meanwhile.
+  if (!enabled)
+    CallAfter([this, save] {
+      if (!closing_ && !save->IsEnabled() && wxWindow::FindFocus() == save) report_->SetFocus();
+    });
 }
 
 void CExportDialog::EndWithOk() {

@@ -180,6 +180,56 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     EXPECT_FLOAT_EQ(f.doc.maskVolumes.front().size.x, 6.0f);
 }
 
+// A refusal belongs to the volume whose text it refused: choosing another volume shows that
+// one's stored values and takes the refusal away (it stayed in red over them, and Process ran
+// under it). Said, it wraps to the fields' width, not at about ten characters a line.
+TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
+    PanelFixture f;
+    mesh::MaskVolume other = f.Mask();
+    other.name = "Keep plain copy";
+    other.featherMillimetres = 2.0f;
+    f.doc.maskVolumes.push_back(other);
+    f.panel->FillVolumeList(&f.doc);
+    const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* refusal;
+    };
+    const Case cases[] = {
+        {L"7.777", L"Feather must be from 0 to 10000 mm, with at most 2 decimals."},
+        {L"abc", nullptr},
+    };
+    for (const Case& c : cases) {
+        f.doc.selectedMask = 0;
+        f.panel->FillVolumeList(&f.doc);
+        f.FocusField(9);
+        f.panel->Field(9)->ChangeValue(c.typed);
+        f.FocusField(0);
+        wxString said = f.panel->FieldNote()->GetLabel();
+        ASSERT_NE(said, wxString(kMaskFieldNote)) << c.typed;
+        EXPECT_EQ(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
+        if (c.refusal != nullptr) {
+            wxString joined = said;
+            joined.Replace("\n", " ");
+            EXPECT_EQ(joined, wxString(c.refusal));
+        }
+        std::size_t longest = 0;
+        for (const wxString& line : wxSplit(said, '\n', '\0'))
+            longest = std::max(longest, line.length());
+        EXPECT_GE(longest, 20u) << said;
+        const wxRect panel = f.panel->GetScreenRect();
+        EXPECT_LE(f.panel->FieldNote()->GetScreenRect().GetRight(), panel.GetRight()) << c.typed;
+
+        f.doc.selectedMask = 1;
+        f.panel->FillVolumeList(&f.doc);
+        EXPECT_EQ(f.panel->Field(9)->GetValue(), wxS("2")) << c.typed;
+        EXPECT_EQ(f.panel->FieldNote()->GetLabel().Find(wxS("Feather")), wxNOT_FOUND) << c.typed;
+        EXPECT_NE(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
+        EXPECT_EQ(f.panel->TakeTypedEntries(), L"") << c.typed;
+        EXPECT_FLOAT_EQ(f.doc.maskVolumes[0].featherMillimetres, 0.0f) << c.typed;
+    }
+}
+
 TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndCloseOrEscapeClose) {
     PanelFixture f;
     f.panel->List()->CheckItem(0, false);
