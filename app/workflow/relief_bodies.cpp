@@ -1,5 +1,6 @@
 #include "app/workflow/relief_bodies.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -123,6 +124,23 @@ void Place(wxWindow* window, const PixelRect& r) {
   if (window != nullptr) window->SetSize(r.left, r.top, std::max(r.Width(), 0), std::max(r.Height(), 0));
 }
 
+// The three quick buttons of a row, after its unit: at their designed place where the body is
+// wide enough, else nearer the unit, then narrower, so that all three stay whole inside the
+// body (beside the pane's scroll bar the third was cut at the right edge).
+void PlaceQuickButtons(wxButton* const (&buttons)[3], int unitRight, int bodyRight, int designedLeft,
+                       int top, int dpi) {
+  const auto s = [dpi](int v) { return ScaleForDpi(v, dpi); };
+  const int gap = s(kGap) / 2;
+  const int room = bodyRight - (unitRight + s(2));
+  const int width = std::clamp((room - 2 * gap) / 3, s(24), s(kQuickWidth));
+  const int row = 3 * width + 2 * gap;
+  const int left = std::max(unitRight + s(2), std::min(designedLeft, bodyRight - row));
+  for (int i = 0; i < 3; ++i) {
+    const int x = left + i * (width + gap);
+    Place(buttons[i], PixelRect{x, top, x + width, top + s(kRow)});
+  }
+}
+
 void SetControlFont(wxWindow* window, int dpi) {
   if (window != nullptr) window->SetFont(GetUiFont(kUiFontNormal, dpi));
 }
@@ -189,10 +207,7 @@ void CRemeshBody::LayoutChildren() {
   const PixelRect edit{label_.right, y, label_.right + s(kEditWidth), y + s(kRow)};
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y, edit.right + s(4) + s(kUnitWidth), y + s(kRow)};
-  for (int i = 0; i < 3; ++i) {
-    const int left = edit.right + s(40) + i * (s(kQuickWidth) + s(kGap) / 2);
-    Place(quick_[i], PixelRect{left, y, left + s(kQuickWidth), y + s(kRow)});
-  }
+  PlaceQuickButtons(quick_, unit_.right, size.x - s(kMargin), edit.right + s(40), y, Dpi());
   const int top = y + s(kRow) + s(kGap);
   estimateRect_ = PixelRect{s(kMargin), top, size.x - s(kMargin), top + std::max(s(kEstimateHeight), estimateHeight_)};
   MeasureEstimate();
@@ -328,15 +343,15 @@ void CDisplacementBody::LayoutChildren() {
   const int y2 = y1 + s(kRow) + s(kGap);
   strengthLabel_ = PixelRect{s(kMargin), y1, s(kMargin) + s(kLabelWidth), y1 + s(kRow)};
   // Wide enough for the largest strength the field takes, so that no digit scrolls out of view.
-  const int widest = edit_->GetSizeFromTextSize(edit_->GetTextExtent(wxS("100000")).x).x;
+  // The entry's padding and border (4 px and 1 px a side in the compact style) and a caret's
+  // room; the toolkit's own answer grew with every layout (112 px, then 159 px beside the same
+  // text), pushing the quick buttons out of the body.
+  const int widest = edit_->GetTextExtent(wxS("100000")).x + s(14);
   const PixelRect edit{strengthLabel_.right, y1, strengthLabel_.right + std::max(s(kEditWidth), widest),
                        y1 + s(kRow)};
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y1, edit.right + s(4) + s(kUnitWidth), y1 + s(kRow)};
-  for (int i = 0; i < 3; ++i) {
-    const int left = edit.right + s(40) + i * (s(kQuickWidth) + s(kGap) / 2);
-    Place(quick_[i], PixelRect{left, y1, left + s(kQuickWidth), y1 + s(kRow)});
-  }
+  PlaceQuickButtons(quick_, unit_.right, size.x - s(kMargin), edit.right + s(40), y1, Dpi());
   directionLabel_ = PixelRect{s(kMargin), y2, s(kMargin) + s(kLabelWidth), y2 + s(kRow)};
   const PixelRect combo{directionLabel_.right, y2, directionLabel_.right + s(130), y2 + s(kRow)};
   Place(direction_, combo);
