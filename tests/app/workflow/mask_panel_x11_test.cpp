@@ -192,19 +192,33 @@ TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
     f.panel->FillVolumeList(&f.doc);
     const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
     struct Case {
+        int field;
         const wchar_t* typed;
         const wchar_t* refusal;
+        const wchar_t* otherShows;  // the field's text once the other volume is chosen
     };
     const Case cases[] = {
-        {L"7.777", L"Feather must be from 0 to 10000 mm, with at most 2 decimals."},
-        {L"abc", nullptr},
+        {9, L"7.777", L"Feather must be from 0 to 10000 mm, with at most 2 decimals.", L"2"},
+        {0, L"abc", nullptr, L"1.23"},
     };
     for (const Case& c : cases) {
         f.doc.selectedMask = 0;
         f.panel->FillVolumeList(&f.doc);
-        f.FocusField(9);
-        f.panel->Field(9)->ChangeValue(c.typed);
-        f.FocusField(0);
+        f.FocusField(c.field);
+        f.panel->Field(c.field)->ChangeValue(c.typed);
+        // The focus leaves the panel, as a click in the view takes it.
+        f.panel->List()->SetFocus();
+        PumpFor(std::chrono::milliseconds(30));
+        f.panel->ApplyVolumeFields(f.panel->List());
+        PumpFor(std::chrono::milliseconds(50));
+        // Said right under the refused field's row, in sight in the body (it lay under the
+        // last row, below the fold at 800 x 600).
+        const wxRect field = f.panel->Field(c.field)->GetScreenRect();
+        const wxRect noteRect = f.panel->FieldNote()->GetScreenRect();
+        EXPECT_GT(noteRect.y, field.GetBottom()) << c.typed;
+        EXPECT_LT(noteRect.y - field.GetBottom(), field.height) << c.typed;
+        const wxWindow* body = f.panel->Field(0)->GetParent()->GetParent();
+        EXPECT_LE(noteRect.GetBottom(), body->GetScreenRect().GetBottom()) << c.typed;
         wxString said = f.panel->FieldNote()->GetLabel();
         ASSERT_NE(said, wxString(kMaskFieldNote)) << c.typed;
         EXPECT_EQ(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
@@ -222,7 +236,7 @@ TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
 
         f.doc.selectedMask = 1;
         f.panel->FillVolumeList(&f.doc);
-        EXPECT_EQ(f.panel->Field(9)->GetValue(), wxS("2")) << c.typed;
+        EXPECT_EQ(f.panel->Field(c.field)->GetValue(), wxString(c.otherShows)) << c.typed;
         EXPECT_EQ(f.panel->FieldNote()->GetLabel().Find(wxS("Feather")), wxNOT_FOUND) << c.typed;
         EXPECT_NE(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
         EXPECT_EQ(f.panel->TakeTypedEntries(), L"") << c.typed;

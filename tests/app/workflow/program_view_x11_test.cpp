@@ -305,6 +305,21 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
       EXPECT_EQ(renderer.ViewCubeLayoutNow().scale, renderer.view.dpiScale) << name;
     }
     program.Shot("mask_panel_docked_" + name);
+    // "abc" left in Position X is refused in sight, right under the field, as the focus leaves
+    // (the refusal lay under the last field, below the fold at 800 x 600, until Process).
+    CMaskPanel& masks = *view.MaskPanel();
+    masks.Field(0)->SetFocus();
+    masks.Field(0)->ChangeValue(wxS("abc"));
+    masks.List()->SetFocus();
+    PumpFor(50ms);
+    (void)masks.ApplyVolumeFields(masks.List());
+    PumpFor(100ms);
+    const wxRect note = masks.FieldNote()->GetScreenRect();
+    const wxRect seen(body->GetScreenPosition(), body->GetClientSize());
+    EXPECT_TRUE(seen.Contains(note)) << name;
+    EXPECT_TRUE(seen.Contains(masks.Field(0)->GetScreenRect())) << name;
+    EXPECT_NE(masks.FieldNote()->GetLabel().Find(wxS("Position X")), wxNOT_FOUND) << name;
+    program.Shot("mask_panel_refused_" + name);
   }
 }
 
