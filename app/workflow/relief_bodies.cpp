@@ -1,5 +1,7 @@
 #include "app/workflow/relief_bodies.h"
 
+#include "app/shell/kit/refusal_note.h"
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -11,7 +13,6 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
-#include <wx/msgdlg.h>
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
@@ -74,17 +75,35 @@ void BindEntryKeys(wxTextCtrl* edit, std::function<void(bool sayAgain)> commit, 
   });
 }
 
-// A refused entry is said as the dialogs say it, once the focus has settled: a box raised
-// while the focus leaves the field would fight it. The refused text is then selected in its
-// field, to be typed again.
-std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body, wxTextCtrl* edit) {
-  return [body, edit](const std::wstring& text) {
-    body->CallAfter([body, edit, text] {
-      wxMessageBox(text, wxS("Relief"), wxOK | wxICON_EXCLAMATION, body);
-      edit->SetFocus();
-      edit->SelectAll();
-    });
-  };
+// Lays the workflow column out again after the event that changed a body's height: the column
+// asks every body for its height when it lays out.
+void RelayoutFlowOf(wxWindow* body) {
+  for (wxWindow* w = body->GetParent(); w != nullptr; w = w->GetParent()) {
+    if (auto* flow = dynamic_cast<CFlowWnd*>(w)) {
+      flow->CallAfter([flow] { flow->RelayoutSections(); });
+      break;
+    }
+  }
+}
+
+// A refused entry is said as every field says one: in red right under its row (it took a
+// message box, which took the focus). `text` empty takes the note away. The note wraps to
+// `width`; its height (0 when hidden) is kept in `height`, and the body and its column are laid
+// out again when it changes.
+void SayUnderRow(CSectionBody* body, wxStaticText* note, const std::wstring& text, int width, int& height) {
+  if (note == nullptr) return;
+  const bool same = text.empty() ? !note->IsShown() : note->IsShown() && note->GetLabel().ToStdWstring() == text;
+  if (same && (text.empty() || note->GetSize().x == width)) return;
+  note->SetFont(GetUiFont(kUiFontSmall, body->Dpi()));
+  SayRefusalNote(note, text, std::max(width, 1));
+  const int now = text.empty() ? 0 : note->GetMinSize().y;
+  if (now == height) {
+    body->LayoutChildren();
+    return;
+  }
+  height = now;
+  body->LayoutChildren();
+  RelayoutFlowOf(body);
 }
 
 // A refused text stays in its field as typed, selected, until it is mended or Escape puts the
@@ -152,10 +171,12 @@ void SetControlFont(wxWindow* window, int dpi) {
 bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 1);
-  refuse = RefuseInBox(this, edit_);
+  refusalNote_ = CreateRefusalNote(this, wxID_ANY);
+  refuse = [this](const std::wstring& text) { ShowRefusal(text); };
   BindEntryKeys(edit_, [this](bool sayAgain) { CommitEdit(sayAgain); }, [this] {
     lastEstimate_.reset();
     refused_ = {};
+    ShowRefusal(L"");
     if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
   });
   for (int i = 0; i < 3; ++i) {
@@ -177,8 +198,15 @@ void CRemeshBody::SetDpi(int dpi) {
 
 int CRemeshBody::GetContentHeight() const {
   const int d = Dpi();
-  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) +
+  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) + RefusalRoom() +
          std::max(ScaleForDpi(kEstimateHeight, d), estimateHeight_) + ScaleForDpi(kMargin, d);
+}
+
+int CRemeshBody::RefusalRoom() const { return refusalHeight_ > 0 ? refusalHeight_ + ScaleForDpi(kGap, Dpi()) : 0; }
+
+void CRemeshBody::ShowRefusal(const std::wstring& text) {
+  SayUnderRow(this, refusalNote_, text, GetClientSize().x - ScaleForDpi(kMargin, Dpi()) - label_.right,
+              refusalHeight_);
 }
 
 void CRemeshBody::MeasureEstimate() {
@@ -208,7 +236,10 @@ void CRemeshBody::LayoutChildren() {
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y, edit.right + s(4) + s(kUnitWidth), y + s(kRow)};
   PlaceQuickButtons(quick_, unit_.right, size.x - s(kMargin), edit.right + s(40), y, Dpi());
-  const int top = y + s(kRow) + s(kGap);
+  if (refusalHeight_ > 0)
+    Place(refusalNote_, PixelRect{label_.right, y + s(kRow) + s(kGap) / 2, size.x - s(kMargin),
+                                  y + s(kRow) + s(kGap) / 2 + refusalHeight_});
+  const int top = y + s(kRow) + s(kGap) + RefusalRoom();
   estimateRect_ = PixelRect{s(kMargin), top, size.x - s(kMargin), top + std::max(s(kEstimateHeight), estimateHeight_)};
   MeasureEstimate();
   Refresh(false);
@@ -228,6 +259,7 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
   const float size = document->remeshSettings.targetEdgeMillimetres;
   // A size set elsewhere (a quick button, undo, another project) replaces a refused text.
   if (!refused_.text.empty() && refused_.stored != size) refused_ = {};
+  if (refused_.text.empty()) ShowRefusal(L"");
   if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, size);
   const bool hasPart = document->HasPart();
   // The same settings and the same estimate as Process, so the text and a refusal agree.
@@ -272,6 +304,7 @@ void CRemeshBody::CommitTyped(SayRefusal say) {
     KeepRefusedText(edit_, typed, TriangleSizeEntryRefusal(typed), refused_, stored, say, refuse);
     return;
   }
+  if (refused_.text.empty()) ShowRefusal(L"");
   SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
 }
 
@@ -299,9 +332,11 @@ void CRemeshBody::PaintBody(wxDC& dc) {
 bool CDisplacementBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 5);
-  refuse = RefuseInBox(this, edit_);
+  refusalNote_ = CreateRefusalNote(this, wxID_ANY);
+  refuse = [this](const std::wstring& text) { ShowRefusal(text); };
   BindEntryKeys(edit_, [this](bool sayAgain) { CommitStrength(sayAgain); }, [this] {
     refused_ = {};
+    ShowRefusal(L"");
     if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres);
   });
   for (int i = 0; i < 3; ++i) {
@@ -333,15 +368,28 @@ void CDisplacementBody::SetDpi(int dpi) {
 
 int CDisplacementBody::GetContentHeight() const {
   const int d = Dpi();
-  return ScaleForDpi(kMargin, d) + 3 * ScaleForDpi(kRow, d) + 2 * ScaleForDpi(kGap, d) + ScaleForDpi(kMargin, d);
+  return ScaleForDpi(kMargin, d) + 3 * ScaleForDpi(kRow, d) + 2 * ScaleForDpi(kGap, d) + RefusalRoom() +
+         ScaleForDpi(kMargin, d);
+}
+
+int CDisplacementBody::RefusalRoom() const {
+  return refusalHeight_ > 0 ? refusalHeight_ + ScaleForDpi(kGap, Dpi()) : 0;
+}
+
+void CDisplacementBody::ShowRefusal(const std::wstring& text) {
+  SayUnderRow(this, refusalNote_, text, GetClientSize().x - ScaleForDpi(kMargin, Dpi()) - strengthLabel_.right,
+              refusalHeight_);
 }
 
 void CDisplacementBody::LayoutChildren() {
   const auto s = [this](int v) { return ScaleForDpi(v, Dpi()); };
   const wxSize size = GetClientSize();
   const int y1 = s(kMargin);
-  const int y2 = y1 + s(kRow) + s(kGap);
+  const int y2 = y1 + s(kRow) + s(kGap) + RefusalRoom();
   strengthLabel_ = PixelRect{s(kMargin), y1, s(kMargin) + s(kLabelWidth), y1 + s(kRow)};
+  if (refusalHeight_ > 0)
+    Place(refusalNote_, PixelRect{strengthLabel_.right, y1 + s(kRow) + s(kGap) / 2, size.x - s(kMargin),
+                                  y1 + s(kRow) + s(kGap) / 2 + refusalHeight_});
   // Wide enough for the largest strength the field takes, so that no digit scrolls out of view.
   // The entry's padding and border (4 px and 1 px a side in the compact style) and a caret's
   // room; the toolkit's own answer grew with every layout (112 px, then 159 px beside the same
@@ -379,6 +427,7 @@ void CDisplacementBody::UpdateFromDocument(CGrainforgeDoc* document) {
   if (document == nullptr) return;
   const mesh::DisplacementSettings& settings = document->displacementSettings;
   if (!refused_.text.empty() && refused_.stored != settings.strengthMillimetres) refused_ = {};
+  if (refused_.text.empty()) ShowRefusal(L"");
   if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, settings.strengthMillimetres);
   const int direction = static_cast<int>(settings.direction);
   if (direction_->GetSelection() != direction && direction >= 0 && direction < 3) direction_->SetSelection(direction);
