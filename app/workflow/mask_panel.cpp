@@ -29,6 +29,9 @@ wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 // shape, and the fields at ease.
 constexpr int kMaskPanelWidth = 240;
 constexpr const wchar_t* kMaskPanelTitle = L"Mask Volumes";
+// A list heading's padding and separator on both sides under the toolkit's theme, in DIP: at
+// its text's width and 14 more, "Shape" read "Shap".
+constexpr int kHeadingPadding = 24;
 
 }  // namespace
 
@@ -229,13 +232,16 @@ void CMaskPanel::SizeListColumns() {
         wxListItem heading;
         heading.SetMask(wxLIST_MASK_TEXT);
         list_->GetColumn(column, heading);
-        int widest = list_->GetTextExtent(heading.GetText()).x;
+        int widest = 0;
         for (long item = 0; item < list_->GetItemCount(); ++item)
             widest = std::max(widest, list_->GetTextExtent(list_->GetItemText(item, column)).x);
         // The cell's margins, and before the names their check boxes.
-        needs[static_cast<std::size_t>(column)] = widest + list_->FromDIP(14);
+        widest += list_->FromDIP(14) + (column == 0 ? wxRendererNative::Get().GetCheckBoxSize(list_).x + list_->FromDIP(10) : 0);
+        // The heading's button pads its text more than a cell does, and cut it short at the
+        // cell's margins ("Shap").
+        const int headingNeed = list_->GetTextExtent(heading.GetText()).x + list_->FromDIP(kHeadingPadding);
+        needs[static_cast<std::size_t>(column)] = std::max(widest, headingNeed);
     }
-    needs[0] += wxRendererNative::Get().GetCheckBoxSize(list_).x + list_->FromDIP(10);
     const std::array<int, 2> widths = MaskListColumnWidths(room, needs);
     for (int column = 0; column < 2; ++column)
         if (list_->GetColumnWidth(column) != widths[static_cast<std::size_t>(column)])

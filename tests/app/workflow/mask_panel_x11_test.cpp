@@ -244,6 +244,26 @@ TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
     }
 }
 
+// In a strip 230 px wide both headings show whole in their columns (the second read "Shap").
+// Screenshot mask_panel_230.png.
+TEST(MaskPanelX11, HeadingsShowWholeInANarrowStrip) {
+    PanelFixture f;
+    f.doc.maskVolumes.front().name = "Box 1 copy copy";  // a name that asks the room there is
+    f.panel->FillVolumeList(&f.doc);
+    f.frame->SetClientSize(230, 700);
+    PumpFor(std::chrono::milliseconds(300));
+    ASSERT_EQ(f.panel->GetSize().x, 230);
+    wxListCtrl& list = *f.panel->List();
+    for (int column = 0; column < 2; ++column) {
+        wxListItem heading;
+        heading.SetMask(wxLIST_MASK_TEXT);
+        list.GetColumn(column, heading);
+        EXPECT_GE(list.GetColumnWidth(column), list.GetTextExtent(heading.GetText()).x + list.FromDIP(24))
+            << heading.GetText();
+    }
+    EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_230.png"));
+}
+
 TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndCloseOrEscapeClose) {
     PanelFixture f;
     f.panel->List()->CheckItem(0, false);
