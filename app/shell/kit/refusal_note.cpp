@@ -33,8 +33,10 @@ void SayRefusalNote(wxStaticText* note, const std::wstring& text, int width) {
     // line: measured from the lines themselves instead.
     wxClientDC dc(note);
     dc.SetFont(note->GetFont());
-    note->SetMinSize(wxSize(std::min(width, dc.GetMultiLineTextExtent(note->GetLabel()).x),
-                            dc.GetMultiLineTextExtent(note->GetLabel()).y));
+    const wxSize lines = dc.GetMultiLineTextExtent(note->GetLabel());
+    // Its width is the longest line's as the toolkit lays it (a pixel more than the DC measures).
+    note->InvalidateBestSize();
+    note->SetMinSize(wxSize(std::max(lines.x, note->GetBestSize().x), lines.y));
     note->Show();
   }
   wxWindow* top = wxGetTopLevelParent(note);
