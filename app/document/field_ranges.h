@@ -190,10 +190,12 @@ inline constexpr NumberFieldRule kMaskFieldRules[10] = {
 
 // ---- The export check's fields ---------------------------------------------------------------
 
+// Named by the words the Save STL dialog shows beside each field ("up to [5] mm across, and
+// slits up to [0.5] mm wide"): a refusal that named neither field sent the reader searching.
 inline constexpr NumberFieldRule kLargestHoleRule{
-    .name = L"The largest gap to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+    .name = L"The size before \"mm across\"", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 inline constexpr NumberFieldRule kWidestSlitRule{
-    .name = L"The widest slit to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+    .name = L"The size before \"mm wide\"", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 
 // ---- Values a project holds that no field shows ----------------------------------------------
 // Each is named by its key in the project, as the opening's warning names it, and takes the

@@ -1,5 +1,7 @@
 #include "app/shell/info_pane.h"
 
+#include <algorithm>
+
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/kit_drawing.h"
 
@@ -37,9 +39,25 @@ CInfoBox::CInfoBox(wxWindow* parent)
 }
 
 void CInfoBox::SetMessages(std::vector<InformationMessage> messages) {
+  newMessage_ = -1;
+  for (std::size_t i = 0; i < messages.size() && newMessage_ < 0; ++i)
+    if (std::find(messages_.begin(), messages_.end(), messages[i]) == messages_.end())
+      newMessage_ = static_cast<int>(i);
   messages_ = std::move(messages);
   Scroll(0, 0);
   Refresh();
+}
+
+void CInfoBox::ScrollMessageIntoSight(std::size_t index) {
+  const InfoContent content = Content();
+  const int lineHeight = std::max(1, LineHeight());
+  const int height = GetClientSize().y;
+  if (index >= content.bands.size() || height <= 0) return;
+  const InfoBand& band = content.bands[index];
+  if (band.top + band.height <= height) return;
+  // Its end at the box's foot where the box holds it whole, else its start at the top.
+  const int endAtFoot = (band.top + band.height - height + lineHeight - 1) / lineHeight;
+  Scroll(0, std::min(endAtFoot, band.top / lineHeight));
 }
 
 int CInfoBox::LineHeight() const {
@@ -69,6 +87,10 @@ void CInfoBox::Place(const AreaRect& rect) {
   const int lineHeight = std::max(1, LineHeight());
   SetScrollRate(0, scrolls ? lineHeight : 0);
   SetVirtualSize(width, scrolls ? ContentHeight(width) : rect.height);
+  if (newMessage_ >= 0) {
+    if (scrolls) ScrollMessageIntoSight(static_cast<std::size_t>(newMessage_));
+    newMessage_ = -1;
+  }
   Refresh();
 }
 

@@ -17,6 +17,8 @@ namespace grainforge::app {
 class CInfoBox final : public wxScrolledCanvas {
 public:
   explicit CInfoBox(wxWindow* parent);
+  // Shows the messages from the top; a message that was not there before is scrolled into sight
+  // once the box is placed (a save's "Wrote:" under a long warning lay below the box's foot).
   void SetMessages(std::vector<InformationMessage> messages);
   const std::vector<InformationMessage>& Messages() const { return messages_; }
   // Height of the messages laid out in a box of the given width, in this box's font.
@@ -30,7 +32,14 @@ public:
 private:
   void OnPaint(wxPaintEvent& event);
 
+  // Scrolls the message `index` into sight (its start, and its end where the box is tall
+  // enough), in the layout the box has now.
+  void ScrollMessageIntoSight(std::size_t index);
+
   std::vector<InformationMessage> messages_;
+  // The first message the last SetMessages brought that was not shown before, to be scrolled
+  // into sight once the box is placed; -1 when none.
+  int newMessage_ = -1;
 };
 
 // The dialog of the "Information" pane: the report box (fixed-pitch, read-only) and the

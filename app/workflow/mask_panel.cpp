@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include <wx/button.h>
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
 #include <wx/renderer.h>
 #include <wx/scrolwin.h>
@@ -28,6 +29,9 @@ wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 // shape, and the fields at ease.
 constexpr int kMaskPanelWidth = 240;
 constexpr const wchar_t* kMaskPanelTitle = L"Mask Volumes";
+// A list heading's padding and separator on both sides under the toolkit's theme, in DIP: at
+// its text's width and 14 more, "Shape" read "Shap".
+constexpr int kHeadingPadding = 24;
 
 }  // namespace
 
@@ -63,6 +67,8 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         FitTitle(event.GetSize().x);
         event.Skip();
+        // The fields widen with the panel once the sizers have run: the note follows them.
+        CallAfter([this] { WrapFieldNote(); });
     });
     // Escape closes the panel as its Close button does.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {
@@ -171,13 +177,16 @@ void CMaskPanel::CreateBody(wxWindow* body) {
             grid->Add(field, 1, wxEXPAND);
         }
         fieldColumn->Add(grid, 0, wxEXPAND | wxTOP, gap / 2);
+        grids_[static_cast<std::size_t>(row)] = grid;
     }
     // Little room at the sides: at 800 x 600 the panel is a narrow strip.
     group->Add(fieldColumn, 0, wxEXPAND | wxTOP | wxBOTTOM, gap / 2);
     auto* note = new wxStaticText(box, wxID_ANY, kMaskFieldNote);
     note->Wrap(fieldColumn->CalcMin().x);
-    group->Add(note, 0, wxALL, gap / 2);
+    group->Add(note, 0, wxEXPAND | wxALL, gap / 2);
+    group_ = group;
     note_ = note;
+    noteText_ = kMaskFieldNote;
     // The same margin as the tools and the list above, so the frame stands off the panel's edges.
     column->Add(group, 0, wxEXPAND | wxALL, gap);
     body->SetSizer(column);
@@ -223,13 +232,16 @@ void CMaskPanel::SizeListColumns() {
         wxListItem heading;
         heading.SetMask(wxLIST_MASK_TEXT);
         list_->GetColumn(column, heading);
-        int widest = list_->GetTextExtent(heading.GetText()).x;
+        int widest = 0;
         for (long item = 0; item < list_->GetItemCount(); ++item)
             widest = std::max(widest, list_->GetTextExtent(list_->GetItemText(item, column)).x);
         // The cell's margins, and before the names their check boxes.
-        needs[static_cast<std::size_t>(column)] = widest + list_->FromDIP(14);
+        widest += list_->FromDIP(14) + (column == 0 ? wxRendererNative::Get().GetCheckBoxSize(list_).x + list_->FromDIP(10) : 0);
+        // The heading's button pads its text more than a cell does, and cut it short at the
+        // cell's margins ("Shap").
+        const int headingNeed = list_->GetTextExtent(heading.GetText()).x + list_->FromDIP(kHeadingPadding);
+        needs[static_cast<std::size_t>(column)] = std::max(widest, headingNeed);
     }
-    needs[0] += wxRendererNative::Get().GetCheckBoxSize(list_).x + list_->FromDIP(10);
     const std::array<int, 2> widths = MaskListColumnWidths(room, needs);
     for (int column = 0; column < 2; ++column)
         if (list_->GetColumnWidth(column) != widths[static_cast<std::size_t>(column)])
@@ -280,9 +292,11 @@ void CMaskPanel::FillVolumeList(CGrainforgeDoc* document) {
         if (list_->IsItemChecked(static_cast<long>(i)) != enabled)
             list_->CheckItem(static_cast<long>(i), enabled);
     }
-    if (rebuild || selection != shownSelection_)
-        refusedFields_ = {};
     if (rebuild || selection != shownSelection_) {
+        // Another volume's fields show what is stored: a refusal of the last one's text, left
+        // standing, would say they hold a refused text while Process takes them.
+        refusedFields_ = {};
+        ShowFieldNote(kMaskFieldNote);
         const long all = wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED;
         for (long i = 0; i < list_->GetItemCount(); ++i)
             list_->SetItemState(i, i == selection ? all : 0, all);
@@ -331,7 +345,7 @@ std::wstring CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
     refusedFields_ = refusal.refused;
     if (refusal.field >= 0)
-        ShowFieldNote(refusal.text);
+        ShowFieldNote(refusal.text, refusal.field);
     else if (typed != shownTexts_)
         ShowFieldNote(kMaskFieldNote);
     const mesh::MaskVolume edited = ApplyMaskFieldEdits(stored, shownTexts_, typed, base);
@@ -345,6 +359,8 @@ std::wstring CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
         ShowVolumeFields(&document->maskVolumes[static_cast<std::size_t>(index)], base, gainingFocus);
     if (refusal.field >= 0 && gainingFocus == nullptr && FindFocus() == Field(refusal.field))
         Field(refusal.field)->SelectAll();
+    if (refusal.field >= 0)
+        ScrollFieldNoteIntoSight();
     return refusal.text;
 }
 
@@ -362,9 +378,13 @@ void CMaskPanel::SayRefusedEntry(const std::wstring& message) {
         field->SetFocus();
         field->SelectAll();
     }
-    ShowFieldNote(message);
-    // The note is longer now: its end is scrolled into sight, which the field above it stays in
-    // on any screen the panel fits.
+    ShowFieldNote(message, first != refusedFields_.end() ? static_cast<int>(first - refusedFields_.begin()) : -1);
+    ScrollFieldNoteIntoSight();
+}
+
+void CMaskPanel::ScrollFieldNoteIntoSight() {
+    // Its end is scrolled into sight, which the field above it stays in on any screen the panel
+    // fits.
     for (wxWindow* window = note_ != nullptr ? note_->GetParent() : nullptr; window != nullptr;
          window = window->GetParent())
         if (auto* body = dynamic_cast<wxScrolledWindow*>(window)) {
@@ -378,15 +398,73 @@ void CMaskPanel::SayRefusedEntry(const std::wstring& message) {
         }
 }
 
-void CMaskPanel::ShowFieldNote(const std::wstring& text) {
-    if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
+void CMaskPanel::ShowFieldNote(const std::wstring& text, int field) {
+    if (note_ == nullptr)
         return;
-    const int width = note_->GetSize().x;
+    // A refusal stands right under the row of the field it refuses, where the eye is (at the
+    // foot of the fields it lay below the fold at 800 x 600, so that a refused text seemed
+    // taken); the note on Z stands at the foot.
+    const int at = text != kMaskFieldNote && field >= 0 ? std::min(field, kMaskFieldCount - 1) : -1;
+    if (at != noteField_) {
+        if (noteField_ >= 0) {
+            // Out of its grid with the empty cell before it.
+            wxSizer* grid = grids_[static_cast<std::size_t>(noteField_ / 3)];
+            const int index = 2 * (noteField_ % 3) + 2;
+            grid->Detach(note_);
+            grid->Remove(index);
+        } else {
+            group_->Detach(note_);
+        }
+        const int gap = note_->FromDIP(3);
+        if (at < 0) {
+            group_->Add(note_, 0, wxEXPAND | wxALL, gap);
+        } else {
+            // Under the field itself, in its column of the grid.
+            wxSizer* grid = grids_[static_cast<std::size_t>(at / 3)];
+            const int index = 2 * (at % 3) + 2;
+            grid->Insert(static_cast<std::size_t>(index), 0, 0);
+            grid->Insert(static_cast<std::size_t>(index + 1), note_, 0, wxEXPAND | wxBOTTOM, gap);
+        }
+        noteField_ = at;
+        noteWidth_ = 0;
+    }
+    if (noteText_ == text) {
+        WrapFieldNote();
+        return;
+    }
     // A refusal in red, as every dialog says one; the note on Z in the panel's own colour.
     const bool refusal = text != kMaskFieldNote;
     note_->SetForegroundColour(refusal ? ToWx(colours::kRefusalText) : wxNullColour);
-    note_->SetLabel(text);
+    noteText_ = text;
+    noteWidth_ = 0;
+    WrapFieldNote();
+}
+
+int CMaskPanel::FieldNoteWidth() const {
+    // As wide as the fields stand: the note's own width was that of its last wrapping, which
+    // left a refusal about ten characters a line in a 230 px panel.
+    const wxTextCtrl* right = Field(2);
+    // Under a field it starts where the field does (laid out or not yet).
+    const int left = noteField_ >= 0 ? Field(noteField_)->GetPosition().x : note_->GetPosition().x;
+    const int width = right->GetPosition().x + right->GetSize().x - left;
+    return std::max(width, FromDIP(60));
+}
+
+void CMaskPanel::WrapFieldNote() {
+    if (note_ == nullptr)
+        return;
+    const int width = FieldNoteWidth();
+    if (width == noteWidth_)
+        return;
+    noteWidth_ = width;
+    note_->SetLabel(noteText_);
     note_->Wrap(width);
+    // As tall as the lines it was wrapped to: the toolkit's best size of a wrapping label is
+    // that of its narrowest layout, a word a line, which left a gap of empty lines under it.
+    wxClientDC dc(note_);
+    dc.SetFont(note_->GetFont());
+    // Its width follows the fields' (it stretches with them), never holds them wide.
+    note_->SetMinSize(wxSize(FromDIP(40), dc.GetMultiLineTextExtent(note_->GetLabel()).y));
     // The note may take more lines: the first window up that lays out children makes room,
     // the scrolled body by growing what it scrolls over.
     for (wxWindow* window = note_->GetParent(); window != nullptr; window = window->GetParent())

@@ -18,6 +18,7 @@
 class wxButton;
 class wxListCtrl;
 class wxListEvent;
+class wxSizer;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -78,7 +79,12 @@ public:
 
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
-    void ShowFieldNote(const std::wstring& text);
+    // Says `text` under the fields; a refusal of `field` under that field's row.
+    void ShowFieldNote(const std::wstring& text, int field = -1);
+    void ScrollFieldNoteIntoSight();
+    // Wraps the note to the fields' width as they stand now.
+    void WrapFieldNote();
+    int FieldNoteWidth() const;
     void OnItemChecked(wxListEvent& event, bool checked);
     void OnItemSelected(wxListEvent& event);
     void PostCommand(unsigned id);
@@ -97,6 +103,11 @@ private:
     bool titleWrapped_ = false;
     wxListCtrl* list_ = nullptr;
     wxStaticText* note_ = nullptr;
+    std::wstring noteText_;  // the note as said, before wrapping
+    int noteWidth_ = 0;      // the width it was last wrapped to
+    int noteField_ = -1;     // the field it stands under, -1 at the foot
+    wxSizer* group_ = nullptr;
+    std::array<wxSizer*, 4> grids_{};  // each quantity's axis labels and fields
     int leastWidth_ = 0;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};

@@ -1,5 +1,8 @@
 #include "app/workflow/relief_bodies.h"
 
+#include "app/shell/kit/refusal_note.h"
+
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -10,7 +13,6 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
-#include <wx/msgdlg.h>
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
@@ -73,17 +75,35 @@ void BindEntryKeys(wxTextCtrl* edit, std::function<void(bool sayAgain)> commit, 
   });
 }
 
-// A refused entry is said as the dialogs say it, once the focus has settled: a box raised
-// while the focus leaves the field would fight it. The refused text is then selected in its
-// field, to be typed again.
-std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body, wxTextCtrl* edit) {
-  return [body, edit](const std::wstring& text) {
-    body->CallAfter([body, edit, text] {
-      wxMessageBox(text, wxS("Relief"), wxOK | wxICON_EXCLAMATION, body);
-      edit->SetFocus();
-      edit->SelectAll();
-    });
-  };
+// Lays the workflow column out again after the event that changed a body's height: the column
+// asks every body for its height when it lays out.
+void RelayoutFlowOf(wxWindow* body) {
+  for (wxWindow* w = body->GetParent(); w != nullptr; w = w->GetParent()) {
+    if (auto* flow = dynamic_cast<CFlowWnd*>(w)) {
+      flow->CallAfter([flow] { flow->RelayoutSections(); });
+      break;
+    }
+  }
+}
+
+// A refused entry is said as every field says one: in red right under its row (it took a
+// message box, which took the focus). `text` empty takes the note away. The note wraps to
+// `width`; its height (0 when hidden) is kept in `height`, and the body and its column are laid
+// out again when it changes.
+void SayUnderRow(CSectionBody* body, wxStaticText* note, const std::wstring& text, int width, int& height) {
+  if (note == nullptr) return;
+  const bool same = text.empty() ? !note->IsShown() : note->IsShown() && note->GetLabel().ToStdWstring() == text;
+  if (same && (text.empty() || note->GetSize().x == width)) return;
+  note->SetFont(GetUiFont(kUiFontSmall, body->Dpi()));
+  SayRefusalNote(note, text, std::max(width, 1));
+  const int now = text.empty() ? 0 : note->GetMinSize().y;
+  if (now == height) {
+    body->LayoutChildren();
+    return;
+  }
+  height = now;
+  body->LayoutChildren();
+  RelayoutFlowOf(body);
 }
 
 // A refused text stays in its field as typed, selected, until it is mended or Escape puts the
@@ -123,6 +143,23 @@ void Place(wxWindow* window, const PixelRect& r) {
   if (window != nullptr) window->SetSize(r.left, r.top, std::max(r.Width(), 0), std::max(r.Height(), 0));
 }
 
+// The three quick buttons of a row, after its unit: at their designed place where the body is
+// wide enough, else nearer the unit, then narrower, so that all three stay whole inside the
+// body (beside the pane's scroll bar the third was cut at the right edge).
+void PlaceQuickButtons(wxButton* const (&buttons)[3], int unitRight, int bodyRight, int designedLeft,
+                       int top, int dpi) {
+  const auto s = [dpi](int v) { return ScaleForDpi(v, dpi); };
+  const int gap = s(kGap) / 2;
+  const int room = bodyRight - (unitRight + s(2));
+  const int width = std::clamp((room - 2 * gap) / 3, s(24), s(kQuickWidth));
+  const int row = 3 * width + 2 * gap;
+  const int left = std::max(unitRight + s(2), std::min(designedLeft, bodyRight - row));
+  for (int i = 0; i < 3; ++i) {
+    const int x = left + i * (width + gap);
+    Place(buttons[i], PixelRect{x, top, x + width, top + s(kRow)});
+  }
+}
+
 void SetControlFont(wxWindow* window, int dpi) {
   if (window != nullptr) window->SetFont(GetUiFont(kUiFontNormal, dpi));
 }
@@ -134,10 +171,12 @@ void SetControlFont(wxWindow* window, int dpi) {
 bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 1);
-  refuse = RefuseInBox(this, edit_);
+  refusalNote_ = CreateRefusalNote(this, wxID_ANY);
+  refuse = [this](const std::wstring& text) { ShowRefusal(text); };
   BindEntryKeys(edit_, [this](bool sayAgain) { CommitEdit(sayAgain); }, [this] {
     lastEstimate_.reset();
     refused_ = {};
+    ShowRefusal(L"");
     if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
   });
   for (int i = 0; i < 3; ++i) {
@@ -159,8 +198,15 @@ void CRemeshBody::SetDpi(int dpi) {
 
 int CRemeshBody::GetContentHeight() const {
   const int d = Dpi();
-  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) +
+  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) + RefusalRoom() +
          std::max(ScaleForDpi(kEstimateHeight, d), estimateHeight_) + ScaleForDpi(kMargin, d);
+}
+
+int CRemeshBody::RefusalRoom() const { return refusalHeight_ > 0 ? refusalHeight_ + ScaleForDpi(kGap, Dpi()) : 0; }
+
+void CRemeshBody::ShowRefusal(const std::wstring& text) {
+  SayUnderRow(this, refusalNote_, text, GetClientSize().x - ScaleForDpi(kMargin, Dpi()) - label_.right,
+              refusalHeight_);
 }
 
 void CRemeshBody::MeasureEstimate() {
@@ -189,11 +235,11 @@ void CRemeshBody::LayoutChildren() {
   const PixelRect edit{label_.right, y, label_.right + s(kEditWidth), y + s(kRow)};
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y, edit.right + s(4) + s(kUnitWidth), y + s(kRow)};
-  for (int i = 0; i < 3; ++i) {
-    const int left = edit.right + s(40) + i * (s(kQuickWidth) + s(kGap) / 2);
-    Place(quick_[i], PixelRect{left, y, left + s(kQuickWidth), y + s(kRow)});
-  }
-  const int top = y + s(kRow) + s(kGap);
+  PlaceQuickButtons(quick_, unit_.right, size.x - s(kMargin), edit.right + s(40), y, Dpi());
+  if (refusalHeight_ > 0)
+    Place(refusalNote_, PixelRect{label_.right, y + s(kRow) + s(kGap) / 2, size.x - s(kMargin),
+                                  y + s(kRow) + s(kGap) / 2 + refusalHeight_});
+  const int top = y + s(kRow) + s(kGap) + RefusalRoom();
   estimateRect_ = PixelRect{s(kMargin), top, size.x - s(kMargin), top + std::max(s(kEstimateHeight), estimateHeight_)};
   MeasureEstimate();
   Refresh(false);
@@ -213,6 +259,7 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
   const float size = document->remeshSettings.targetEdgeMillimetres;
   // A size set elsewhere (a quick button, undo, another project) replaces a refused text.
   if (!refused_.text.empty() && refused_.stored != size) refused_ = {};
+  if (refused_.text.empty()) ShowRefusal(L"");
   if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, size);
   const bool hasPart = document->HasPart();
   // The same settings and the same estimate as Process, so the text and a refusal agree.
@@ -257,6 +304,7 @@ void CRemeshBody::CommitTyped(SayRefusal say) {
     KeepRefusedText(edit_, typed, TriangleSizeEntryRefusal(typed), refused_, stored, say, refuse);
     return;
   }
+  if (refused_.text.empty()) ShowRefusal(L"");
   SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
 }
 
@@ -289,9 +337,11 @@ void CRemeshBody::PaintBody(wxDC& dc) {
 bool CDisplacementBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 5);
-  refuse = RefuseInBox(this, edit_);
+  refusalNote_ = CreateRefusalNote(this, wxID_ANY);
+  refuse = [this](const std::wstring& text) { ShowRefusal(text); };
   BindEntryKeys(edit_, [this](bool sayAgain) { CommitStrength(sayAgain); }, [this] {
     refused_ = {};
+    ShowRefusal(L"");
     if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres);
   });
   for (int i = 0; i < 3; ++i) {
@@ -323,25 +373,38 @@ void CDisplacementBody::SetDpi(int dpi) {
 
 int CDisplacementBody::GetContentHeight() const {
   const int d = Dpi();
-  return ScaleForDpi(kMargin, d) + 3 * ScaleForDpi(kRow, d) + 2 * ScaleForDpi(kGap, d) + ScaleForDpi(kMargin, d);
+  return ScaleForDpi(kMargin, d) + 3 * ScaleForDpi(kRow, d) + 2 * ScaleForDpi(kGap, d) + RefusalRoom() +
+         ScaleForDpi(kMargin, d);
+}
+
+int CDisplacementBody::RefusalRoom() const {
+  return refusalHeight_ > 0 ? refusalHeight_ + ScaleForDpi(kGap, Dpi()) : 0;
+}
+
+void CDisplacementBody::ShowRefusal(const std::wstring& text) {
+  SayUnderRow(this, refusalNote_, text, GetClientSize().x - ScaleForDpi(kMargin, Dpi()) - strengthLabel_.right,
+              refusalHeight_);
 }
 
 void CDisplacementBody::LayoutChildren() {
   const auto s = [this](int v) { return ScaleForDpi(v, Dpi()); };
   const wxSize size = GetClientSize();
   const int y1 = s(kMargin);
-  const int y2 = y1 + s(kRow) + s(kGap);
+  const int y2 = y1 + s(kRow) + s(kGap) + RefusalRoom();
   strengthLabel_ = PixelRect{s(kMargin), y1, s(kMargin) + s(kLabelWidth), y1 + s(kRow)};
+  if (refusalHeight_ > 0)
+    Place(refusalNote_, PixelRect{strengthLabel_.right, y1 + s(kRow) + s(kGap) / 2, size.x - s(kMargin),
+                                  y1 + s(kRow) + s(kGap) / 2 + refusalHeight_});
   // Wide enough for the largest strength the field takes, so that no digit scrolls out of view.
-  const int widest = edit_->GetSizeFromTextSize(edit_->GetTextExtent(wxS("100000")).x).x;
+  // The entry's padding and border (4 px and 1 px a side in the compact style) and a caret's
+  // room; the toolkit's own answer grew with every layout (112 px, then 159 px beside the same
+  // text), pushing the quick buttons out of the body.
+  const int widest = edit_->GetTextExtent(wxS("100000")).x + s(14);
   const PixelRect edit{strengthLabel_.right, y1, strengthLabel_.right + std::max(s(kEditWidth), widest),
                        y1 + s(kRow)};
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y1, edit.right + s(4) + s(kUnitWidth), y1 + s(kRow)};
-  for (int i = 0; i < 3; ++i) {
-    const int left = edit.right + s(40) + i * (s(kQuickWidth) + s(kGap) / 2);
-    Place(quick_[i], PixelRect{left, y1, left + s(kQuickWidth), y1 + s(kRow)});
-  }
+  PlaceQuickButtons(quick_, unit_.right, size.x - s(kMargin), edit.right + s(40), y1, Dpi());
   directionLabel_ = PixelRect{s(kMargin), y2, s(kMargin) + s(kLabelWidth), y2 + s(kRow)};
   const PixelRect combo{directionLabel_.right, y2, directionLabel_.right + s(130), y2 + s(kRow)};
   Place(direction_, combo);
@@ -369,6 +432,7 @@ void CDisplacementBody::UpdateFromDocument(CGrainforgeDoc* document) {
   if (document == nullptr) return;
   const mesh::DisplacementSettings& settings = document->displacementSettings;
   if (!refused_.text.empty() && refused_.stored != settings.strengthMillimetres) refused_ = {};
+  if (refused_.text.empty()) ShowRefusal(L"");
   if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, settings.strengthMillimetres);
   const int direction = static_cast<int>(settings.direction);
   if (direction_->GetSelection() != direction && direction >= 0 && direction < 3) direction_->SetSelection(direction);

@@ -17,6 +17,7 @@
 class wxButton;
 class wxCheckBox;
 class wxChoice;
+class wxStaticText;
 class wxTextCtrl;
 
 namespace grainforge::app {
@@ -85,6 +86,11 @@ private:
   int estimateHeight_ = 0;  // pixels the wrapped estimate takes; 0 before it is measured
   bool enabled_ = true;
   RefusedEntry refused_;
+  // A refused size, said in red under its row; empty takes it away.
+  void ShowRefusal(const std::wstring& text);
+  int RefusalRoom() const;  // what the note adds to the body's height
+  wxStaticText* refusalNote_ = nullptr;
+  int refusalHeight_ = 0;
 };
 
 class CDisplacementBody final : public CSectionBody, public ITypedEntryFields {
@@ -127,6 +133,11 @@ private:
   bool lastEnabled_ = false;
   bool enabled_ = true;
   RefusedEntry refused_;
+  // A refused strength, said in red under its row; empty takes it away.
+  void ShowRefusal(const std::wstring& text);
+  int RefusalRoom() const;
+  wxStaticText* refusalNote_ = nullptr;
+  int refusalHeight_ = 0;
 };
 
 class CSimplifyBody final : public CSectionBody {

@@ -424,7 +424,14 @@ void ExportCheckSession::OnCheckDone(std::uint32_t id) {
 }
 
 bool ExportCheckSession::RequestSave(const ExportCheckOptions& options) {
-  if (checking_) return false;
+  if (checking_) {
+    // Save pressed while a check runs (the press took the focus from a size just typed, whose
+    // leaving started that check): the dialog ends when the check of these options has ended
+    // well. Dropping the press left the dialog open with nothing said.
+    if (!SameExportOptions(options, options_)) ChangeOptions(options);
+    saveRequested_ = true;
+    return false;
+  }
   options_ = options;
   if (!SameExportOptions(options_, lastCheckOptions_) && part_ != nullptr && !part_->vertices.empty()) {
     saveRequested_ = true;

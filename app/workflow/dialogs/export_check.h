@@ -133,7 +133,8 @@ public:
   void ChangeOptions(const ExportCheckOptions& options);
   void StartCheck();
   // Save... with the options read from the controls. True when the dialog may end with OK now;
-  // otherwise a check of the new options runs and ends the dialog when it ends well.
+  // otherwise a check of the new options runs (or the running one goes on, when it checks them)
+  // and ends the dialog when it ends well.
   bool RequestSave(const ExportCheckOptions& options);
   // The window closes: a running check is cancelled and left to finish on its own.
   void Close();

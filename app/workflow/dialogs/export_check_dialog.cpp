@@ -8,7 +8,6 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -17,6 +16,7 @@
 #include "app/shell/application_core.h"
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
@@ -74,6 +74,9 @@ wxSizer* CExportDialog::CreateOptionsBox() {
   for (wxWindow* item : std::initializer_list<wxWindow*>{weld_, fillHoles_})
     options->Add(item, 0, wxALL, gap);
   options->Add(sizes, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+  // A refused size is said right under the two sizes, as every field says its refusal.
+  sizeRefusal_ = CreateRefusalNote(box, ids::kSizeRefusal);
+  options->Add(sizeRefusal_, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
   for (wxWindow* item : std::initializer_list<wxWindow*>{splitNonManifold_, unfold_, resolveCrossings_, removeCrumbs_})
     options->Add(item, 0, wxALL, gap);
   return options;
@@ -83,7 +86,7 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
     : wxDialog(parent, wxID_ANY, request.ascii ? wxS("Save ASCII STL") : wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       marquee_(this, kMarqueeTimerId) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  refuse = [this](const std::wstring& text) { SayRefusalNote(sizeRefusal_, text, RefusalWidth()); };
   namespace ids = export_ids;
   wxSizer* options = CreateOptionsBox();
   const int margin = ConvertDialogToPixels(wxSize(7, 0)).x;
@@ -133,7 +136,14 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   for (wxTextCtrl* edit : {largestHole_, widestSlit_})
     edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
       event.Skip();
-      OnOptionChanged();
+      // A press on Save takes the focus from a size just typed: the check of that size
+      // disables Save under the pointer, so its click never came and the dialog stayed open
+      // with nothing said. The press is the Save it was meant as.
+      wxWindow* save = FindWindow(wxID_OK);
+      if (save != nullptr && event.GetWindow() == save && !updating_ && !closing_)
+        OnSave();
+      else
+        OnOptionChanged();
     });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
@@ -197,18 +207,22 @@ ExportCheckOptions CExportDialog::ReadOptions() const {
 
 void CExportDialog::SayRefusedSizes() {
   bool saying = false;
+  bool refusing = false;
+  std::wstring firstRefusal;
   std::size_t index = 0;
   for (const auto& [field, rule] :
        {std::pair{largestHole_, kLargestHoleRule}, std::pair{widestSlit_, kWidestSlitRule}}) {
-    std::wstring& said = saidRefusals_[index++];
+    std::optional<std::wstring>& said = saidRefusals_[index++];
     const std::wstring text = field->GetValue().ToStdWstring();
     const NumberFieldReading typed = ReadNumberField(text, rule);
     if (!NumberFieldRefuses(typed, rule)) {
-      said.clear();
+      said.reset();
       continue;
     }
+    if (!refusing) firstRefusal = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal;
+    refusing = true;
     // Said once for a text: the box takes the focus from the field, which would say it again.
-    if (saying || said == text) continue;
+    if (saying || said == text) continue;  // an empty text is one to say too
     said = text;
     saying = true;
     // Not inside the focus change that read it: a box opened there would take the focus again.
@@ -219,6 +233,16 @@ void CExportDialog::SayRefusedSizes() {
       edit->SelectAll();
     });
   }
+  // Both sizes mended, the refusal goes; one mended, the other's refusal stands.
+  if (!refusing)
+    SayRefusalNote(sizeRefusal_, L"", 0);
+  else if (!saying && sizeRefusal_->IsShown())
+    SayRefusalNote(sizeRefusal_, firstRefusal, RefusalWidth());
+}
+
+int CExportDialog::RefusalWidth() const {
+  // The options' frame less its margins: the row of sizes is as wide as the text allows.
+  return std::max(sizeRefusal_->GetParent()->GetClientSize().x - 2 * FromDIP(12), FromDIP(200));
 }
 
 void CExportDialog::OnOptionChanged() {
@@ -232,7 +256,8 @@ void CExportDialog::OnOptionChanged() {
 }
 
 void CExportDialog::OnSave() {
-  if (closing_ || session_->IsChecking()) return;
+  // While a check runs the session keeps the Save for when it has ended well.
+  if (closing_ || session_ == nullptr) return;
   if (!CheckNumberFields({{largestHole_, kLargestHoleRule}, {widestSlit_, kWidestSlitRule}}, refuse)) return;
   const ExportCheckOptions options = ReadOptions();
   WriteOptions(options);
@@ -277,7 +302,15 @@ void CExportDialog::ShowChecking(bool checking) {
 }
 
 void CExportDialog::EnableSave(bool enabled) {
-  if (wxWindow* save = FindWindow(wxID_OK)) save->Enable(enabled);
+  wxWindow* save = FindWindow(wxID_OK);
+  if (save == nullptr) return;
+  save->Enable(enabled);
+  // Save disabled under the focus (a press on it started the check) kept the keys from the
+  // dialog: Escape no longer closed it. The focus goes to the report meanwhile.
+  if (!enabled)
+    CallAfter([this, save] {
+      if (!closing_ && !save->IsEnabled() && wxWindow::FindFocus() == save) report_->SetFocus();
+    });
 }
 
 void CExportDialog::EndWithOk() {

@@ -41,6 +41,7 @@ inline constexpr int kProgressText = 1235;
 inline constexpr int kProgressBar = 1236;
 inline constexpr int kRemoveCrumbs = 1242;
 inline constexpr int kHeadline = 1243;
+inline constexpr int kSizeRefusal = 1244;  // a refused gap size, in red under the sizes
 }  // namespace export_ids
 
 class CExportDialog final : public wxDialog, private IExportCheckView {
@@ -54,7 +55,7 @@ public:
   // The options as the controls show them (a size that is unreadable or out of range keeps the
   // value it had).
   ExportCheckOptions ReadOptions() const;
-  // Shows a refusal; a message box unless replaced (tests record instead).
+  // Shows a refusal; in red under the sizes unless replaced (tests record instead).
   std::function<void(const std::wstring&)> refuse;
 
 private:
@@ -67,6 +68,7 @@ private:
   // Says, after the event that read it, that a typed size was out of range and not taken; once
   // for each text refused, and the text is selected again after.
   void SayRefusedSizes();
+  int RefusalWidth() const;
   void OnSave();
   void OnMarquee();
   // Wraps the verdict to the report's width as it is now: the dialog narrows to fit a small
@@ -84,6 +86,7 @@ private:
   wxCheckBox* fillHoles_ = nullptr;
   wxTextCtrl* largestHole_ = nullptr;
   wxTextCtrl* widestSlit_ = nullptr;
+  wxStaticText* sizeRefusal_ = nullptr;
   wxCheckBox* splitNonManifold_ = nullptr;
   wxCheckBox* unfold_ = nullptr;
   wxCheckBox* resolveCrossings_ = nullptr;
@@ -98,7 +101,9 @@ private:
   wxTimer marquee_;
   bool updating_ = false;
   bool closing_ = false;
-  std::array<std::wstring, 2> saidRefusals_;  // the refused texts of the two sizes already said
+  // The refused texts of the two sizes already said; none while a size is taken (an empty
+  // text is a refused one, which an empty string here kept from ever being said).
+  std::array<std::optional<std::wstring>, 2> saidRefusals_;
   std::unique_ptr<ExportCheckSession> session_;
 };
 

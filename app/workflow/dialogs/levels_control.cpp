@@ -96,6 +96,7 @@ int CLevelsControl::ReadLevelEdits() {
   }
   refused_ = reading.refused;
   Refresh(false);
+  if (sayNote) sayNote(note_);
   if (!(values == before)) Notify();
   return reading.firstRefused;
 }

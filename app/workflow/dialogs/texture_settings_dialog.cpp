@@ -8,7 +8,6 @@
 #include <wx/button.h>
 #include <wx/utils.h>
 #include <wx/checkbox.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -19,6 +18,7 @@
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 #include "app/workflow/dialogs/levels_control.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
 
 namespace grainforge::app {
@@ -30,9 +30,7 @@ const wxSize kDesignSize(236, 278);
 
 CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogInput input)
     : wxDialog(parent, wxID_ANY, wxS("Texture Settings")), input_(std::move(input)) {
-  refuse = [this](const std::wstring& text) {
-    wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this);
-  };
+  refuse = [this](const std::wstring& text) { SayRefusalNote(refusalAt_, text, RefusalWidth()); };
   const auto dlu = [this](int x, int y) { return ConvertDialogToPixels(wxSize(x, y)); };
   const int gap = dlu(4, 4).y;
   const int fieldWidth = dlu(50, 12).x;
@@ -61,6 +59,14 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   blur_ = new wxTextCtrl(this, kBlurId, wxEmptyString, wxDefaultPosition, wxSize(fieldWidth, -1));
   fields->Add(blur_);
   contents->Add(fields, 0, wxEXPAND);
+  fieldsRefusal_ = CreateRefusalNote(this, kFieldsRefusalId);
+  contents->Add(fieldsRefusal_, 0, wxTOP, gap);
+  refusalAt_ = fieldsRefusal_;
+  for (wxTextCtrl* field : {width_, height_, blur_})
+    field->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+      event.Skip();
+      SayFieldRefusal();
+    });
 
   auto* seamlessRow = new wxBoxSizer(wxHORIZONTAL);
   seamlessLine_ = new wxStaticText(this, kSeamlessLineId, wxEmptyString, wxDefaultPosition, wxSize(-1, dlu(0, 18).y));
@@ -80,9 +86,14 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   levels_ = new CLevelsControl(levelsGroup->GetStaticBox(), wxDefaultPosition, wxDefaultSize);
   levels_->histogram = input_.levels.histogram;
   levels_->refuse = [this](const std::wstring& text) {
+    refusalAt_ = levelsRefusal_;
     if (refuse) refuse(text);
   };
+  levelsRefusal_ = CreateRefusalNote(levelsGroup->GetStaticBox(), kLevelsRefusalId);
+  // A level's refusal is said as its edit is left (it was kept for OK, and said one at a time).
+  levels_->sayNote = [this](const std::wstring& text) { SayRefusalNote(levelsRefusal_, text, RefusalWidth()); };
   levelsGroup->Add(levels_, 1, wxEXPAND | wxALL, gap);
+  levelsGroup->Add(levelsRefusal_, 0, wxLEFT | wxRIGHT, gap);
   levelsGroup->Add(new wxStaticText(levelsGroup->GetStaticBox(), wxID_ANY,
                                     wxS("Back to neutral when another texture or pattern is chosen.")),
                    0, wxALL, gap);
@@ -163,17 +174,34 @@ void CTextureSettingsDialog::FollowWidth() {
 
 void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
 
+void CTextureSettingsDialog::SayFieldRefusal() {
+  std::wstring refusal;
+  for (const auto& [field, rule] : {std::pair{width_, kTileWidthRule}, std::pair{height_, kTileHeightRule},
+                                    std::pair{blur_, kBlurRule}})
+    if (refusal.empty() && field->IsEnabled())
+      refusal = NumberFieldRefusalOf(field->GetValue().ToStdWstring(), rule);
+  SayRefusalNote(fieldsRefusal_, refusal, RefusalWidth());
+}
+
+int CTextureSettingsDialog::RefusalWidth() const {
+  // The levels' width, which the dialog's column has at least.
+  return std::max(levels_ != nullptr ? levels_->GetSize().x : 0, FromDIP(200));
+}
+
 bool CTextureSettingsDialog::TakeFieldValues() {
+  refusalAt_ = fieldsRefusal_;
   if (!CheckNumberFields({{width_, kTileWidthRule}, {height_, kTileHeightRule}, {blur_, kBlurRule}}, refuse)) {
     seamlessRequested_ = false;
     return false;
   }
+  SayRefusalNote(fieldsRefusal_, L"", 0);
   // A level typed and left (or still being typed) is taken now; one refused is said, its text
   // kept and selected, before anything is applied.
   int refusedLevel = -1;
   if (levels_->IsEnabled() && levels_->HasUnreadTyping()) refusedLevel = levels_->ReadLevelEdits();
   if (const std::wstring note = levels_->TakeNote(); !note.empty()) {
     seamlessRequested_ = false;
+    refusalAt_ = levelsRefusal_;
     if (refuse) refuse(note);
     levels_->SelectEdit(refusedLevel);
     return false;
@@ -193,9 +221,11 @@ bool CTextureSettingsDialog::TakeFieldValues() {
   s.lockAspect = lockAspect_->GetValue();
   s.autoLevels = autoLevels_->GetValue();
   s.invert = invert_->GetValue();
+  SayRefusalNote(levelsRefusal_, L"", 0);
   TextureOkResult checked = CheckTextureSettings(s, aspectInUse_);
   if (!checked.accepted) {
     seamlessRequested_ = false;
+    refusalAt_ = fieldsRefusal_;
     if (refuse) refuse(checked.refusal);
     return false;
   }

@@ -35,6 +35,8 @@ public:
     kSourceId = 1012,
     kTilesId = 1115,
     kSeamlessButtonId = 1244,
+    kFieldsRefusalId = 1245,  // a refused size or blur, in red under those fields
+    kLevelsRefusalId = 1246,  // a refused level, in red under the levels
   };
 
   CTextureSettingsDialog(wxWindow* parent, TextureDialogInput input);
@@ -47,7 +49,8 @@ public:
   CLevelsControl* Levels() const { return levels_; }
   CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
 
-  // Shows a refusal; a message box unless replaced (tests record instead).
+  // Shows a refusal at OK; in red under the fields it refuses unless replaced (tests record
+  // instead). Leaving a field says its refusal there at once.
   std::function<void(const std::wstring&)> refuse;
 
   // What OK does: reads the fields, refuses an unusable size or gamma (withdrawing a seamless
@@ -56,6 +59,9 @@ public:
   void RequestSeamless();
 
 private:
+  // Says the first refusal of the size and blur fields under them, or takes it away.
+  void SayFieldRefusal();
+  int RefusalWidth() const;
   void ShowTextureSettings();
   void SyncLevelsControl();
   void OnLockAspect();
@@ -79,6 +85,9 @@ private:
   wxStaticText* seamlessLine_ = nullptr;
   wxButton* seamlessButton_ = nullptr;
   CLevelsControl* levels_ = nullptr;
+  wxStaticText* fieldsRefusal_ = nullptr;
+  wxStaticText* levelsRefusal_ = nullptr;
+  wxStaticText* refusalAt_ = nullptr;  // where `refuse` says what OK found
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };
 

@@ -647,7 +647,7 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Midlevel 7 is now 1"},
         {"/exportCleanup/maximumHoleMillimetres", 1e9,
             [](const ProjectData& d) { return d.exportCleanup.maximumHoleMillimetres; }, 1000,
-            "The largest gap to close 1000000000 mm is now 1000 mm"},
+            "The size before \"mm across\" 1000000000 mm is now 1000 mm"},
         {"/simplify/planarToleranceMillimetres", 0.000001,
             [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
         {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,

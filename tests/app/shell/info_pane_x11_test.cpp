@@ -94,6 +94,38 @@ TEST(InfoPaneX11, EveryKindBeyondWarningIsRedAndLongTextTakesHalfThePane) {
   }
 }
 
+// A message that comes under one already shown is scrolled into sight: a save's "Wrote:" under a
+// long warning lay below the box's foot at 800 x 600, and the save seemed to say nothing.
+TEST(InfoPaneX11, ANewMessageUnderALongOneIsScrolledIntoSight) {
+  InfoPaneFrame window;
+  CRightPaneDialog& dialog = *window.Pane().Dialog();
+  const struct {
+    int warningLines;
+    bool scrolls;
+  } cases[] = {{40, true}, {1, false}};
+  for (const auto& c : cases) {
+    std::wstring warning;
+    for (int i = 0; i < c.warningLines; ++i) warning += L"Thin wall near line " + std::to_wstring(i) + L"\n";
+    dialog.SetInfoMessages({{warning, kInfoWarning}});
+    PumpFor(std::chrono::milliseconds(50));
+    dialog.SetInfoMessages({{warning, kInfoWarning}, {L"Wrote: hinge_tex.stl", kInfoOk}});
+    PumpFor(std::chrono::milliseconds(100));
+    CInfoBox& box = *dialog.InfoBox();
+    const InfoContent content = box.Content();
+    ASSERT_EQ(content.bands.size(), 2u);
+    const int top = box.GetViewStart().y * box.LineHeight();
+    EXPECT_EQ(top > 0, c.scrolls) << c.warningLines;
+    const InfoBand& wrote = content.bands[1];
+    EXPECT_GE(wrote.top - top, 0) << c.warningLines;
+    EXPECT_LE(wrote.top + wrote.height - top, box.GetClientSize().y) << c.warningLines;
+    if (c.scrolls) Shoot(&dialog, "info_pane_new_message_in_sight.png");
+    // The same messages again bring nothing new: they show from the top, as before.
+    dialog.SetInfoMessages({{warning, kInfoWarning}, {L"Wrote: hinge_tex.stl", kInfoOk}});
+    PumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(box.GetViewStart().y, 0) << c.warningLines;
+  }
+}
+
 TEST(InfoPaneX11, CrLfAndLfTextsTakeTheSameRows) {
   InfoPaneFrame window;
   CRightPaneDialog& dialog = *window.Pane().Dialog();

@@ -18,6 +18,7 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/application_core.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
@@ -199,7 +200,9 @@ TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
   EXPECT_TRUE(refusals.empty());
   leave(L"-1");
   ASSERT_EQ(refusals.size(), 1u);
-  EXPECT_EQ(refusals[0], L"The largest gap to close must be from 0 to 1000 mm.");
+  // Named by the words beside the field (it named "The largest gap to close", which stands
+  // nowhere in the dialog).
+  EXPECT_EQ(refusals[0], L"The size before \"mm across\" must be from 0 to 1000 mm.");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
   // The refused text stays, selected, to be mended (it used to be put back to 2.5 behind the
   // message); leaving the field again with it says nothing new.
@@ -216,12 +219,125 @@ TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
   leave(L"1,500.5");
   ASSERT_EQ(refusals.size(), 2u);
   EXPECT_EQ(refusals[1],
-            L"The largest gap to close must be a number from 0 to 1000 mm. Type it without thousands separators.");
+            L"The size before \"mm across\" must be a number from 0 to 1000 mm. Type it without thousands separators.");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
   EXPECT_EQ(hole->GetValue(), wxS("1,500.5"));
+  // An emptied size is refused as every other field refuses an empty text; it showed the
+  // kept value again without a word.
+  leave(L"");
+  ASSERT_EQ(refusals.size(), 3u);
+  EXPECT_EQ(refusals[2], L"The size before \"mm across\" must be from 0 to 1000 mm.");
+  EXPECT_EQ(hole->GetValue(), wxS(""));
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
   leave(L"3");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 3.0f);
-  EXPECT_EQ(refusals.size(), 2u);
+  EXPECT_EQ(refusals.size(), 3u);
+  dialog->Destroy();
+  PumpFor(std::chrono::milliseconds(50));
+}
+
+// A size typed and Save pressed at once: the press takes the focus from the field, whose check
+// disables Save under the pointer, so no click follows. The dialog ends by itself once that
+// check has ended, with the size typed (it stayed open, with nothing said, and then Escape no
+// longer closed it); a press while an earlier check runs is kept the same way.
+TEST(ExportCheckDialogX11Test, SavePressedRightAfterTypingASizeSavesOnceTheCheckEnds) {
+  const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+  struct Case {
+    const wchar_t* typed;
+    bool pressDuringCheck;  // Save pressed again while the check of the typed size runs
+  };
+  for (const Case c : {Case{L"2", false}, Case{L"3,5", true}}) {
+    ExportDialogRequest request;
+    request.mesh = &part;
+    request.check = [](const mesh::TriangleMesh&, std::string& text) {
+      text = "Before saving:\r\n";
+      return true;
+    };
+    auto* dialog = new CExportDialog(nullptr, request, false);
+    std::vector<std::wstring> refusals;
+    dialog->refuse = [&refusals](const std::wstring& text) { refusals.push_back(text); };
+    dialog->Show();
+    ASSERT_TRUE(PumpUntil([&] { return !dialog->Session().IsChecking(); }, std::chrono::seconds(60)));
+    auto* hole = static_cast<wxTextCtrl*>(dialog->FindWindow(export_ids::kLargestHole));
+    wxWindow* save = dialog->FindWindow(wxID_OK);
+    hole->ChangeValue(c.typed);
+    wxFocusEvent left(wxEVT_KILL_FOCUS, hole->GetId());
+    left.SetEventObject(hole);
+    left.SetWindow(save);
+    hole->ProcessWindowEvent(left);
+    EXPECT_TRUE(dialog->Session().IsChecking()) << c.typed;
+    if (c.pressDuringCheck) {
+      wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+      click.SetEventObject(save);
+      save->GetEventHandler()->ProcessEvent(click);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return dialog->GetReturnCode() == wxID_OK; }, std::chrono::seconds(60))) << c.typed;
+    EXPECT_TRUE(dialog->Session().CanSave()) << c.typed;
+    EXPECT_FLOAT_EQ(dialog->Session().Options().cleanup.maximumHoleMillimetres,
+                    dialog->ReadOptions().cleanup.maximumHoleMillimetres);
+    EXPECT_NE(dialog->Session().Options().cleanup.maximumHoleMillimetres, 5.0f) << c.typed;
+    EXPECT_TRUE(refusals.empty()) << c.typed;
+    dialog->Destroy();
+    PumpFor(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(PumpUntil([] { return RunningExportChecks().load() == 0; }, std::chrono::seconds(60)));
+}
+
+// A refused size is said as every field says one: in red right under the sizes, as the field is
+// left and again at Save, with no message box taking the focus; mended, the note goes.
+// Screenshots export_check_refused_size.png.
+TEST(ExportCheckDialogX11Test, ARefusedSizeIsSaidInRedUnderTheSizes) {
+  const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &part;
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  auto* dialog = new CExportDialog(nullptr, request, false);
+  dialog->Show();
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->Session().IsChecking(); }, std::chrono::seconds(60)));
+  wxWindow* note = dialog->FindWindow(export_ids::kSizeRefusal);
+  ASSERT_NE(note, nullptr);
+  const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+  const struct {
+    int field;
+    const wchar_t* typed;
+    const wchar_t* said;  // empty: no refusal
+  } rows[] = {
+      {export_ids::kLargestHole, L"-1", L"The size before \"mm across\" must be from 0 to 1000 mm."},
+      {export_ids::kLargestHole, L"4", L""},
+      {export_ids::kWidestSlit, L"", L"The size before \"mm wide\" must be from 0 to 1000 mm."},
+      {export_ids::kWidestSlit, L"0.25", L""},
+  };
+  for (const auto& row : rows) {
+    auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(row.field));
+    field->ChangeValue(row.typed);
+    wxFocusEvent left(wxEVT_KILL_FOCUS, field->GetId());
+    left.SetEventObject(field);
+    field->ProcessWindowEvent(left);
+    PumpFor(std::chrono::milliseconds(100));
+    const std::wstring said = row.said;
+    EXPECT_EQ(note->IsShown(), !said.empty()) << row.typed;
+    if (said.empty()) continue;
+    wxString shown = note->GetLabel();
+    shown.Replace("\n", " ");
+    EXPECT_EQ(shown, wxString(said)) << row.typed;
+    EXPECT_EQ(note->GetForegroundColour(), red);
+    EXPECT_GT(note->GetScreenPosition().y, field->GetScreenRect().GetBottom()) << row.typed;
+    EXPECT_TRUE(wxRect(dialog->GetScreenPosition(), dialog->GetSize()).Contains(note->GetScreenRect())) << row.typed;
+    EXPECT_EQ(wxWindow::FindFocus(), field) << row.typed;
+    if (row.field == export_ids::kLargestHole) {
+      EXPECT_TRUE(WindowShot::Save(dialog, (std::filesystem::current_path() / "export_check_refused_size.png").string()));
+      // Save with it refuses at the field in the same words and does not end the dialog.
+      wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+      click.SetEventObject(dialog->FindWindow(wxID_OK));
+      dialog->FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
+      PumpFor(std::chrono::milliseconds(100));
+      EXPECT_TRUE(note->IsShown());
+      EXPECT_NE(dialog->GetReturnCode(), wxID_OK);
+    }
+  }
   dialog->Destroy();
   PumpFor(std::chrono::milliseconds(50));
 }

@@ -6,8 +6,14 @@
 #include <fstream>
 #include <string>
 
+#include "app/document/field_ranges.h"
+#include "app/shell/kit/number_text.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
+#include "engine/mesh/export_cleanup.h"
 #include "tests/support/temp_folder.h"
+
+#include <cstdlib>
+#include <sstream>
 
 namespace grainforge::app {
 namespace {
@@ -109,6 +115,53 @@ TEST(HelpPaneSizes, FontsAndSpacingFollowTheDpi) {
     const MarkdownSpacing spacing = MarkdownSpacingAt(c.dpi);
     EXPECT_EQ(spacing.indent, c.indent);
     EXPECT_EQ(spacing.minColumnWidth, c.minColumn);
+  }
+}
+
+// The ranges, defaults and decimals the fields take are said where people read about them,
+// in the words of the rules the fields refuse by (the Save STL help gave neither the defaults nor
+// the range, and the mask panel's ranges stood on no page), so a changed rule shows here.
+std::string RangeWords(const NumberFieldRule& rule) {
+  const auto narrow = [](const std::wstring& text) { return std::string(text.begin(), text.end()); };
+  return "from " + narrow(FormatDialogFloat(rule.minimum)) + " to " + narrow(FormatDialogFloat(rule.maximum)) + " " +
+         narrow(std::wstring(rule.unit));
+}
+
+TEST(ShippedHelp, SaysTheRangesAndDefaultsTheFieldsTake) {
+  const char* data = std::getenv("TESSARY_TEST_DATA");
+  ASSERT_NE(data, nullptr);
+  const std::filesystem::path source = std::filesystem::path(data) / ".." / "..";
+  const mesh::ExportCleanupOptions defaults;
+  const auto millimetres = [](float value) {
+    const std::wstring text = FormatDialogFloat(value);
+    return std::string(text.begin(), text.end()) + " mm";
+  };
+  const struct {
+    const char* file;
+    std::string says;
+  } rows[] = {
+      {"help/export.md", RangeWords(kLargestHoleRule)},
+      {"help/export.md", RangeWords(kWidestSlitRule)},
+      {"help/export.md", millimetres(defaults.maximumHoleMillimetres) + " unless you change it"},
+      {"help/export.md", millimetres(defaults.maximumSlitWidthMillimetres) + " unless you change it"},
+      {"help/export.md", "*mm across*"},
+      {"help/export.md", "*mm wide*"},
+      {"docs/manual/Tessary_Manual.adoc", "position " + RangeWords(kMaskFieldRules[0])},
+      {"docs/manual/Tessary_Manual.adoc", "size " + RangeWords(kMaskFieldRules[3])},
+      {"docs/manual/Tessary_Manual.adoc", "turn " + RangeWords(kMaskFieldRules[6])},
+      {"docs/manual/Tessary_Manual.adoc", "feather " + RangeWords(kMaskFieldRules[9])},
+      {"docs/manual/Tessary_Manual.adoc", "at most " + std::to_string(kMaskFieldDecimals) + " decimals"},
+  };
+  for (const auto& row : rows) {
+    std::ifstream in(source / row.file);
+    ASSERT_TRUE(in) << row.file;
+    std::stringstream text;
+    text << in.rdbuf();
+    // Lines are wrapped at will: read as one.
+    std::string flat = text.str();
+    for (char& c : flat)
+      if (c == '\n') c = ' ';
+    EXPECT_NE(flat.find(row.says), std::string::npos) << row.file << ": " << row.says;
   }
 }
 

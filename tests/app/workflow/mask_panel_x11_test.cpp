@@ -180,6 +180,90 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     EXPECT_FLOAT_EQ(f.doc.maskVolumes.front().size.x, 6.0f);
 }
 
+// A refusal belongs to the volume whose text it refused: choosing another volume shows that
+// one's stored values and takes the refusal away (it stayed in red over them, and Process ran
+// under it). Said, it wraps to the fields' width, not at about ten characters a line.
+TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
+    PanelFixture f;
+    mesh::MaskVolume other = f.Mask();
+    other.name = "Keep plain copy";
+    other.featherMillimetres = 2.0f;
+    f.doc.maskVolumes.push_back(other);
+    f.panel->FillVolumeList(&f.doc);
+    const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+    struct Case {
+        int field;
+        const wchar_t* typed;
+        const wchar_t* refusal;
+        const wchar_t* otherShows;  // the field's text once the other volume is chosen
+    };
+    const Case cases[] = {
+        {9, L"7.777", L"Feather must be from 0 to 10000 mm, with at most 2 decimals.", L"2"},
+        {0, L"abc", nullptr, L"1.23"},
+    };
+    for (const Case& c : cases) {
+        f.doc.selectedMask = 0;
+        f.panel->FillVolumeList(&f.doc);
+        f.FocusField(c.field);
+        f.panel->Field(c.field)->ChangeValue(c.typed);
+        // The focus leaves the panel, as a click in the view takes it.
+        f.panel->List()->SetFocus();
+        PumpFor(std::chrono::milliseconds(30));
+        f.panel->ApplyVolumeFields(f.panel->List());
+        PumpFor(std::chrono::milliseconds(50));
+        // Said right under the refused field's row, in sight in the body (it lay under the
+        // last row, below the fold at 800 x 600).
+        const wxRect field = f.panel->Field(c.field)->GetScreenRect();
+        const wxRect noteRect = f.panel->FieldNote()->GetScreenRect();
+        EXPECT_GT(noteRect.y, field.GetBottom()) << c.typed;
+        EXPECT_LT(noteRect.y - field.GetBottom(), field.height) << c.typed;
+        const wxWindow* body = f.panel->Field(0)->GetParent()->GetParent();
+        EXPECT_LE(noteRect.GetBottom(), body->GetScreenRect().GetBottom()) << c.typed;
+        wxString said = f.panel->FieldNote()->GetLabel();
+        ASSERT_NE(said, wxString(kMaskFieldNote)) << c.typed;
+        EXPECT_EQ(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
+        if (c.refusal != nullptr) {
+            wxString joined = said;
+            joined.Replace("\n", " ");
+            EXPECT_EQ(joined, wxString(c.refusal));
+        }
+        std::size_t longest = 0;
+        for (const wxString& line : wxSplit(said, '\n', '\0'))
+            longest = std::max(longest, line.length());
+        EXPECT_GE(longest, 20u) << said;
+        const wxRect panel = f.panel->GetScreenRect();
+        EXPECT_LE(f.panel->FieldNote()->GetScreenRect().GetRight(), panel.GetRight()) << c.typed;
+
+        f.doc.selectedMask = 1;
+        f.panel->FillVolumeList(&f.doc);
+        EXPECT_EQ(f.panel->Field(c.field)->GetValue(), wxString(c.otherShows)) << c.typed;
+        EXPECT_EQ(f.panel->FieldNote()->GetLabel().Find(wxS("Feather")), wxNOT_FOUND) << c.typed;
+        EXPECT_NE(f.panel->FieldNote()->GetForegroundColour(), red) << c.typed;
+        EXPECT_EQ(f.panel->TakeTypedEntries(), L"") << c.typed;
+        EXPECT_FLOAT_EQ(f.doc.maskVolumes[0].featherMillimetres, 0.0f) << c.typed;
+    }
+}
+
+// In a strip 230 px wide both headings show whole in their columns (the second read "Shap").
+// Screenshot mask_panel_230.png.
+TEST(MaskPanelX11, HeadingsShowWholeInANarrowStrip) {
+    PanelFixture f;
+    f.doc.maskVolumes.front().name = "Box 1 copy copy";  // a name that asks the room there is
+    f.panel->FillVolumeList(&f.doc);
+    f.frame->SetClientSize(230, 700);
+    PumpFor(std::chrono::milliseconds(300));
+    ASSERT_EQ(f.panel->GetSize().x, 230);
+    wxListCtrl& list = *f.panel->List();
+    for (int column = 0; column < 2; ++column) {
+        wxListItem heading;
+        heading.SetMask(wxLIST_MASK_TEXT);
+        list.GetColumn(column, heading);
+        EXPECT_GE(list.GetColumnWidth(column), list.GetTextExtent(heading.GetText()).x + list.FromDIP(24))
+            << heading.GetText();
+    }
+    EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_230.png"));
+}
+
 TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndCloseOrEscapeClose) {
     PanelFixture f;
     f.panel->List()->CheckItem(0, false);

@@ -305,6 +305,34 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
       EXPECT_EQ(renderer.ViewCubeLayoutNow().scale, renderer.view.dpiScale) << name;
     }
     program.Shot("mask_panel_docked_" + name);
+    // "abc" left in Position X is refused in sight, right under the field, as the focus leaves
+    // (the refusal lay under the last field, below the fold at 800 x 600, until Process).
+    CMaskPanel& masks = *view.MaskPanel();
+    masks.Field(0)->SetFocus();
+    masks.Field(0)->ChangeValue(wxS("abc"));
+    masks.List()->SetFocus();
+    PumpFor(50ms);
+    (void)masks.ApplyVolumeFields(masks.List());
+    PumpFor(100ms);
+    const wxRect note = masks.FieldNote()->GetScreenRect();
+    const wxRect seen(body->GetScreenPosition(), body->GetClientSize());
+    EXPECT_TRUE(seen.Contains(note)) << name;
+    EXPECT_TRUE(seen.Contains(masks.Field(0)->GetScreenRect())) << name;
+    EXPECT_NE(masks.FieldNote()->GetLabel().Find(wxS("Position X")), wxNOT_FOUND) << name;
+    // Save Project stopped by it says so there, whole, every line in sight (at 1600 x 1000 the
+    // words after the refusal fell below the note: "The project").
+    masks.SayRefusedEntry(L"Position X must be a number from -10000 to 10000 mm.\n\nThe project was not saved, so "
+                          L"that it does not keep a value other than the one shown.");
+    PumpFor(100ms);
+    const wxRect said = masks.FieldNote()->GetScreenRect();
+    EXPECT_TRUE(seen.Contains(said)) << name;
+    wxClientDC noteDc(masks.FieldNote());
+    noteDc.SetFont(masks.FieldNote()->GetFont());
+    EXPECT_GE(said.height, noteDc.GetMultiLineTextExtent(masks.FieldNote()->GetLabel()).y) << name;
+    wxString joined = masks.FieldNote()->GetLabel();  // as read, the lines it wraps to joined
+    joined.Replace(wxS("\n"), wxS(" "));
+    EXPECT_NE(joined.Find(wxS("value other than the one shown.")), wxNOT_FOUND) << name;
+    program.Shot("mask_panel_refused_" + name);
   }
 }
 

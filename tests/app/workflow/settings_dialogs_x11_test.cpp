@@ -928,22 +928,34 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
     EXPECT_GE(keys.size(), std::string_view(name) == "save_preset" ? 3u : 4u) << name;  // its one field, OK, Cancel
     EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted_" + size + ".png").c_str())));
     // A refused value is said under the rows in red, whole, with the rows' labels whole too.
-    const std::pair<const char*, std::pair<int, int>> refusing[] = {{"procedural", {kIdRowEdit, kIdRowRefusal}},
-                                                                   {"seamless", {CSeamlessDialog::kRowEditId,
-                                                                                 CSeamlessDialog::kRefusalId}}};
+    // Save STL's sizes and Texture Settings' fields say theirs in red under them as well, as
+    // the field is left (they took a message box).
+    const std::pair<const char*, std::pair<int, int>> refusing[] = {
+        {"procedural", {kIdRowEdit, kIdRowRefusal}},
+        {"seamless", {CSeamlessDialog::kRowEditId, CSeamlessDialog::kRefusalId}},
+        {"save_stl", {export_ids::kLargestHole, export_ids::kSizeRefusal}},
+        {"texture_settings", {CTextureSettingsDialog::kBlurId, CTextureSettingsDialog::kFieldsRefusalId}}};
     for (const auto& [dialogName, ids] : refusing) {
       if (std::string_view(name) != dialogName) continue;
       auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(ids.first));
       edit->ChangeValue(wxS("1,500"));
       if (auto* pattern = dynamic_cast<CProceduralTextureDialog*>(dialog.dialog)) pattern->ReadParameterRows();
       if (auto* seams = dynamic_cast<CSeamlessDialog*>(dialog.dialog)) seams->ReadParameterRows();
+      if (dynamic_cast<CExportDialog*>(dialog.dialog) != nullptr ||
+          dynamic_cast<CTextureSettingsDialog*>(dialog.dialog) != nullptr) {
+        wxFocusEvent left(wxEVT_KILL_FOCUS, edit->GetId());
+        left.SetEventObject(edit);
+        edit->GetEventHandler()->ProcessEvent(left);
+      }
       PumpFor(std::chrono::milliseconds(100));
       const wxWindow* note = dialog->FindWindow(ids.second);
+      ASSERT_NE(note, nullptr) << name;
       EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
+      EXPECT_TRUE(screen.Contains(dialog->GetScreenRect())) << name << " refused";
       wxString said = note->GetLabel();
       said.Replace(wxS("\n"), wxS(" "));
       // The pattern's row takes whole numbers only, so its hint offers no reading (see the count row's test).
-      EXPECT_NE(said.Find(wxS("comma before three digits could be either")), wxNOT_FOUND) << name << ": " << said;
+      EXPECT_NE(said.Find(wxS("comma before three digits could be")), wxNOT_FOUND) << name << ": " << said;
       EXPECT_EQ(note->GetForegroundColour(), wxColour(192, 0, 0)) << name;
       ExpectAllInReach(*dialog.dialog, *dialog.dialog, std::string(name) + " refused");
       ExpectScrollBarInSight(*dialog.dialog, std::string(name) + " refused");

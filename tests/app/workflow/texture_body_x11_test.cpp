@@ -4,6 +4,9 @@
 #include "app/workflow/texture_body.h"
 
 #include <gtest/gtest.h>
+#include <wx/stattext.h>
+
+#include "app/shell/kit/ui_colours.h"
 
 #include <chrono>
 #include <cstdio>
@@ -377,7 +380,10 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 100000.0f);
   EXPECT_EQ(edit->GetValue(), wxS("100000"));
   displacement.LayoutChildren();  // as the pane's first size event does once it is on screen
-  EXPECT_GE(edit->GetSize().x, edit->GetSizeFromTextSize(edit->GetTextExtent(wxS("100000")).x).x);
+  // The text, the entry's padding (4 px a side) and its border (1 px a side). The toolkit's
+  // GetSizeFromTextSize is no measure of this for a right-aligned entry: it adds the text's
+  // offset in the entry as it stands, and so grew with each layout that used it.
+  EXPECT_GE(edit->GetSize().x, edit->GetTextExtent(wxS("100000")).x + 10);
   enter(L"0,75");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
   // The remesh estimate names the triangles of the cube at the document's size.
@@ -451,6 +457,66 @@ TEST(ReliefBodyX11, RefusedSectionTextsStayUntilMended) {
     enter();
     EXPECT_EQ(refused.size(), 2u) << what;
     EXPECT_FLOAT_EQ(stored, static_cast<float>(std::wcstod(c.mended, nullptr))) << what;
+  }
+}
+
+// The section's own refusal is said as every field says one: in red right under the field's
+// row, the rows below moved down to make room, as the field is left (it took a message box);
+// Escape, or a mended text, takes it away. Screenshot relief_refused_strength.png.
+TEST(ReliefBodyX11, ARefusedTextIsSaidInRedUnderItsRow) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CRemeshBody& remesh = *frame.Relief().Remesh();
+  CDisplacementBody& displacement = *frame.Relief().Displacement();
+  const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+  const auto noteOf = [&red](wxWindow& body) -> wxWindow* {
+    for (wxWindow* child : body.GetChildren())
+      if (dynamic_cast<wxStaticText*>(child) != nullptr && child->GetForegroundColour() == red) return child;
+    return nullptr;
+  };
+  const struct {
+    bool size;
+    const wchar_t* typed;
+    const wchar_t* refusal;
+  } rows[] = {
+      {true, L"0.001", L"Triangle size must be from 0.01 to 100000 mm."},
+      {false, L"-3", L"Strength must be from 0 to 100000 mm."},
+  };
+  for (const auto& row : rows) {
+    CSectionBody& body = row.size ? static_cast<CSectionBody&>(remesh) : displacement;
+    wxTextCtrl* edit = row.size ? remesh.SizeEdit() : displacement.StrengthEdit();
+    wxWindow* note = noteOf(body);
+    ASSERT_NE(note, nullptr) << row.typed;
+    const int height = body.GetContentHeight();
+    const int direction = displacement.DirectionCombo()->GetPosition().y;
+    edit->ChangeValue(row.typed);
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+    leave.SetEventObject(edit);
+    edit->ProcessWindowEvent(leave);
+    PumpFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(note->IsShown()) << row.typed;
+    wxString said = note->GetLabel();
+    said.Replace("\n", " ");
+    EXPECT_EQ(said.ToStdWstring(), row.refusal);
+    EXPECT_GE(note->GetPosition().y, edit->GetRect().GetBottom()) << row.typed;
+    EXPECT_LE(note->GetRect().GetRight(), body.GetClientSize().x) << row.typed;
+    EXPECT_GT(body.GetContentHeight(), height) << row.typed;
+    if (!row.size) {
+      EXPECT_GT(displacement.DirectionCombo()->GetPosition().y, direction);
+      EXPECT_GT(displacement.DirectionCombo()->GetPosition().y, note->GetRect().GetBottom());
+      frame.Flow().SetCollapsedMask(0b11);  // Mapping and Texture closed: Relief in sight
+      PumpFor(std::chrono::milliseconds(200));
+      EXPECT_TRUE(WindowShot::Save(&frame.Flow(), "relief_refused_strength.png"));
+    }
+    wxKeyEvent escape(wxEVT_KEY_DOWN);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(edit);
+    edit->ProcessWindowEvent(escape);
+    PumpFor(std::chrono::milliseconds(50));
+    EXPECT_FALSE(note->IsShown()) << row.typed;
+    EXPECT_EQ(body.GetContentHeight(), height) << row.typed;
   }
 }
 

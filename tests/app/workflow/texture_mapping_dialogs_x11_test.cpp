@@ -2,6 +2,9 @@
 // document holding the test cube and a small height map, each screenshotted with its help pane.
 #include <gtest/gtest.h>
 
+#include "app/shell/kit/refusal_note.h"
+#include "app/shell/kit/ui_colours.h"
+
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -233,6 +236,17 @@ TEST_F(SettingsDialogs, TextureSettingsRefusesALevelAtItsEdit) {
     edit->GetEventHandler()->ProcessEvent(leave);
     EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
     EXPECT_TRUE(levels->values == before) << what;
+    // Said in red under the levels as the edit is left, as every field says its refusal (it was
+    // kept silent until OK, and then said in a message box).
+    wxWindow* note = dialog->FindWindow(CTextureSettingsDialog::kLevelsRefusalId);
+    ASSERT_NE(note, nullptr) << what;
+    EXPECT_TRUE(note->IsShown()) << what;
+    wxString said = note->GetLabel();
+    said.Replace("\n", " ");
+    EXPECT_EQ(said.ToStdWstring(), c.refusal) << what;
+    EXPECT_EQ(note->GetForegroundColour(), wxColour(colours::kRefusalText.r, colours::kRefusalText.g,
+                                                    colours::kRefusalText.b)) << what;
+    EXPECT_GT(note->GetScreenPosition().y, edit->GetScreenRect().GetBottom()) << what;
     // Another edit confirmed with Enter leaves the refused text standing.
     levels->Edit(4)->ChangeValue("250");
     levels->ReadLevelEdits();
@@ -253,11 +267,60 @@ TEST_F(SettingsDialogs, TextureSettingsRefusesALevelAtItsEdit) {
     edit->ChangeValue(c.mended);
     refused.clear();
     ASSERT_TRUE(dialog->TakeFieldValues()) << what << ": " << wxString(refused).ToStdString();
+    EXPECT_FALSE(note->IsShown()) << what << ": mended, the refusal goes";
     const grainforge::mesh::TextureSettings& s = dialog->Settings();
     const float taken = c.edit == 1 ? s.gamma : (c.edit == 0 ? s.blackLevel : s.whiteLevel) * 255.0f;
     EXPECT_NEAR(taken, c.takenGamma, 1e-3f) << what;
     dialog->Destroy();
   }
+}
+
+// A size or blur is refused in red under those fields as it is left, as a level is under the
+// levels (they were said only at OK, in a message box); mended, the refusal goes. Screenshot
+// texture_settings_refused.png.
+TEST_F(SettingsDialogs, TextureSettingsRefusesASizeAsItIsLeft) {
+  TexturedDocument f;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  dialog->Show();
+  Settle();
+  wxWindow* note = dialog->FindWindow(CTextureSettingsDialog::kFieldsRefusalId);
+  ASSERT_NE(note, nullptr);
+  const struct {
+    int field;
+    const wchar_t* typed;
+    const wchar_t* said;  // empty: taken
+  } rows[] = {
+      {CTextureSettingsDialog::kWidthId, L"1e30", L"Width must be from 0.1 to 10000 mm."},
+      {CTextureSettingsDialog::kBlurId, L"-1", L"Width must be from 0.1 to 10000 mm."},  // the first field's
+      {CTextureSettingsDialog::kWidthId, L"20", L"Blur must be from 0 to 100 mm."},
+      {CTextureSettingsDialog::kBlurId, L"0,5", L""},
+  };
+  for (const auto& row : rows) {
+    auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(row.field));
+    field->ChangeValue(row.typed);
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, field->GetId());
+    leave.SetEventObject(field);
+    field->GetEventHandler()->ProcessEvent(leave);
+    const std::wstring said = row.said;
+    EXPECT_EQ(note->IsShown(), !said.empty()) << row.typed;
+    if (said.empty()) continue;
+    wxString shown = note->GetLabel();
+    shown.Replace("\n", " ");
+    EXPECT_EQ(shown.ToStdWstring(), said) << row.typed;
+    EXPECT_EQ(field->GetValue().ToStdWstring(), row.typed) << "the text stays to be mended";
+  }
+  static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue(L"abc");
+  dialog->Levels()->Edit(0)->ChangeValue(L"1.5");
+  dialog->Levels()->ReadLevelEdits();
+  std::wstring refused;
+  dialog->refuse = [&](const std::wstring& text) { refused = text; };
+  EXPECT_FALSE(dialog->TakeFieldValues());
+  EXPECT_EQ(refused, L"Width must be a number from 0.1 to 10000 mm.");
+  EXPECT_TRUE(dialog->FindWindow(CTextureSettingsDialog::kLevelsRefusalId)->IsShown());
+  SayRefusalNote(static_cast<wxStaticText*>(note), refused, dialog->Levels()->GetSize().x);
+  Settle();
+  EXPECT_TRUE(WindowShot::Save(dialog, (std::filesystem::current_path() / "texture_settings_refused.png").string()));
+  dialog->Destroy();
 }
 
 TEST_F(SettingsDialogs, AutoLevelsShowTheImagesLevelsAndTurningThemOffGoesNeutral) {

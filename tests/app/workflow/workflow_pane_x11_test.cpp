@@ -283,6 +283,41 @@ wxMouseEvent WheelOver(wxWindow* window, int rotation) {
 // Scrolling the pane with the wheel passes over combo boxes and number fields without changing
 // them: the wheel is theirs only once they have the focus. GTK steps a combo box under the
 // pointer unless the wheel event is taken before it, which is what a true ProcessEvent means.
+// In a pane short enough to scroll (the window at 800 x 600), the bar takes its width from the
+// bodies: every control of the Relief section still stands whole inside its body (the third
+// Strength button and the direction diagram were cut at the right edge). Screenshot
+// workflow_relief_scrolling.png.
+TEST(WorkflowPaneX11, ReliefControlsStayWholeBesideTheScrollBar) {
+  DocumentFixture f;
+  f.WithCube();
+  MemoryProfileStore profile;
+  for (const int height : {420, 900}) {
+    PaneFrame frame(f.doc.get(), &profile, height, SectionBodies::Built);
+    CFlowWnd& flow = frame.Flow();
+    flow.SetCollapsedMask(0);
+    PumpFor(std::chrono::milliseconds(200));
+    auto* relief = dynamic_cast<CReliefBody*>(&flow.Body(FlowStep::Relief));
+    ASSERT_NE(relief, nullptr);
+    for (CSectionBody* body : {static_cast<CSectionBody*>(relief->Remesh()), static_cast<CSectionBody*>(relief->Displacement())}) {
+      const wxRect inside(wxPoint(0, 0), body->GetClientSize());
+      for (wxWindow* child : body->GetChildren())
+        EXPECT_TRUE(inside.Contains(child->GetRect()))
+            << height << ": " << child->GetLabel() << " at " << child->GetRect().x << "+" << child->GetRect().width
+            << " in " << inside.width;
+    }
+    const PixelRect diagram = relief->Displacement()->DiagramRect();
+    if (!diagram.IsEmpty()) {
+      EXPECT_LE(diagram.right, relief->Displacement()->GetClientSize().x) << height;
+    }
+    if (height == 420) {
+      // Mapping and Texture closed, so that Relief is in sight beside the bar.
+      flow.SetCollapsedMask(0b11);
+      PumpFor(std::chrono::milliseconds(200));
+      Shoot(&flow, "workflow_relief_scrolling.png");
+    }
+  }
+}
+
 TEST(WorkflowPaneX11, TheWheelOverAnUnfocusedControlScrollsThePaneAndChangesNothing) {
   DocumentFixture f;
   f.WithCube();

@@ -1,0 +1,54 @@
+#include "app/shell/kit/refusal_note.h"
+
+#include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
+
+#include <algorithm>
+
+#include <wx/dcclient.h>
+#include <wx/dialog.h>
+#include <wx/stattext.h>
+
+namespace grainforge::app {
+
+wxStaticText* CreateRefusalNote(wxWindow* parent, int id) {
+  auto* note = new wxStaticText(parent, id, wxEmptyString);
+  note->SetForegroundColour(ToWxColour(colours::kRefusalText));
+  note->Hide();
+  return note;
+}
+
+void SayRefusalNote(wxStaticText* note, const std::wstring& text, int width) {
+  if (note == nullptr) return;
+  const bool shown = note->IsShown();
+  if (text.empty()) {
+    if (!shown) return;
+    note->SetLabel(wxEmptyString);
+    note->Hide();
+  } else {
+    note->SetLabel(text);
+    note->Wrap(std::max(width, 1));
+    // The toolkit's best size of a wrapping label is that of its narrowest layout, a word a
+    // line: measured from the lines themselves instead.
+    wxClientDC dc(note);
+    dc.SetFont(note->GetFont());
+    const wxSize lines = dc.GetMultiLineTextExtent(note->GetLabel());
+    // Its width is the longest line's as the toolkit lays it (a pixel more than the DC measures).
+    note->InvalidateBestSize();
+    note->SetMinSize(wxSize(std::max(lines.x, note->GetBestSize().x), lines.y));
+    note->Show();
+  }
+  wxWindow* top = wxGetTopLevelParent(note);
+  if (top == nullptr) return;
+  top->Layout();
+  if (auto* dialog = dynamic_cast<wxDialog*>(top); dialog != nullptr && dialog->IsShown()) {
+    // Grown to hold the note where it needs more room, within the screen.
+    const wxSize best = dialog->GetBestSize();
+    const wxSize now = dialog->GetSize();
+    if (best.y > now.y || best.x > now.x) dialog->SetSize(std::max(best.x, now.x), std::max(best.y, now.y));
+    FitDialogToDisplay(dialog);
+  }
+}
+
+}  // namespace grainforge::app
