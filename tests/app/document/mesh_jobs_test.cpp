@@ -262,7 +262,7 @@ TEST(MeshJobs, RepairStoppedByItsRoundLimitSaysSo)
         const char* tail;
         int kind;
     } cases[] = {
-        {false, 1, "\n1 non-manifold edges are left, which no split could part.", 1},
+        {false, 1, "\n1 non-manifold edge is left, which no split could part.", 1},
         {true, 1, "\nRepair stopped after 48 rounds that each still changed the part; Repair again goes on from there.", 1},
         {true, 0, "\nRepair stopped after 48 rounds that each still changed the part; Repair again goes on from there.", 1},
         {false, 0, "", 0},
