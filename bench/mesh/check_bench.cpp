@@ -60,9 +60,10 @@ const mesh::TriangleMesh& HoledSphere()
     return holed;
 }
 
-// Five spheres of 2 x 100 x 50 = 9,900 triangles each, 20 mm across, 12 mm apart in a row:
-// bodies passing through each other, as the parts of a printer bed drawn in a CAD program do,
-// which the check's fixes cannot part.
+// Five spheres of 2 x 100 x 50 = 9,900 triangles each, 20 mm across, 12 mm apart in a row, and
+// a coarse tube 40 mm long standing through each pair: bodies passing through each other, as
+// the parts of a printer bed drawn in a CAD program do, the tubes' long facets holding their
+// corners, which the check's fixes cannot part.
 const mesh::TriangleMesh& SpheresThroughEachOther()
 {
     static const mesh::TriangleMesh row = [] {
@@ -77,8 +78,11 @@ const mesh::TriangleMesh& SpheresThroughEachOther()
                 mesh.indices.push_back(first + index);
         };
         const mesh::TriangleMesh sphere = MakeSphereGrid(0.5f * kRadius, 50, 100);
-        for (int i = 0; i < 5; ++i)
+        const mesh::TriangleMesh tube = MakeRoundTube(8.0f, 2.0f, 40.0f, 12);
+        for (int i = 0; i < 5; ++i) {
             add(sphere, {12.0f * static_cast<float>(i), 0.0f, 0.0f});
+            add(tube, {12.0f * static_cast<float>(i) + 6.0f, 0.0f, -20.0f});
+        }
         mesh.ComputeBounds();
         mesh.ComputeVertexNormals();
         return mesh;
