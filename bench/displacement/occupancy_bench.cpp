@@ -6,6 +6,7 @@
 // grid build is also timed on 40 mm cones of 96, 960, 2,880 and 5,000 segments at 256 cells:
 // their sides are slanted slivers whose boxes hold far more cells than they touch, crowding
 // the apex. They mark nearly the same cells at any count, and the time should follow them.
+// And on a plate with nine small tubes lying far off, each with a grid of its own.
 #include "bench/bench_meshes.h"
 #include "engine/displacement/occupancy_grid.h"
 
@@ -53,6 +54,43 @@ void BM_BuildOccupancyGridCone(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(cone.TriangleCount()));
 }
 
+// A plate of 150 x 150 x 5 mm with nine 8 mm tubes of 24 segments lying in a row a metre off:
+// every tube gets a grid of its own. Beside the time: the megabytes all grids hold.
+void BM_BuildOccupancyGridPiecesApart(benchmark::State& state)
+{
+    static const mesh::TriangleMesh part = [] {
+        mesh::TriangleMesh mesh = MakeSphereGrid(75.0f, 40, 80);
+        for (mesh::MeshVertex& vertex : mesh.vertices)
+            vertex.position.z *= 5.0f / 150.0f;
+        const mesh::TriangleMesh tube = MakeRoundTube(8.0f, 1.5f, 8.0f, 24);
+        for (int i = 0; i < 9; ++i) {
+            const auto first = static_cast<std::uint32_t>(mesh.vertices.size());
+            for (mesh::MeshVertex vertex : tube.vertices) {
+                vertex.position.x += 1000.0f + 40.0f * static_cast<float>(i);
+                mesh.vertices.push_back(vertex);
+            }
+            for (const std::uint32_t index : tube.indices)
+                mesh.indices.push_back(first + index);
+        }
+        mesh.ComputeBounds();
+        mesh.ComputeVertexNormals();
+        return mesh;
+    }();
+    mesh::OccupancyGrid grid;
+    for (auto _ : state) {
+        mesh::BuildOccupancyGrid(grid, part, 256);
+        benchmark::DoNotOptimize(grid.cells.data());
+    }
+    if (grid.status != mesh::OccupancyGridStatus::built)
+        state.SkipWithError(mesh::FormatOccupancyGrid(grid).c_str());
+    std::uint64_t bytes = grid.cells.size();
+    for (const mesh::OccupancyGrid& piece : grid.apart)
+        bytes += piece.cells.size();
+    state.counters["grids"] = static_cast<double>(grid.apart.size() + 1);
+    state.counters["megabytes"] = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(part.TriangleCount()));
+}
+
 void BM_ClassifyOuterSurface(benchmark::State& state)
 {
     const mesh::TriangleMesh& sphere = BumpySphere1M();
@@ -74,6 +112,7 @@ void BM_ClassifyOuterSurface(benchmark::State& state)
 
 BENCHMARK(BM_BuildOccupancyGrid)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildOccupancyGridCone)->Arg(96)->Arg(960)->Arg(2880)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildOccupancyGridPiecesApart)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ClassifyOuterSurface)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

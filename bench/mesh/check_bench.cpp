@@ -2,7 +2,7 @@
 // CheckRoundsEnd, as the check runs them, with the document's default cleanup and fixes) and of
 // Mesh > Repair's engine (RepairForPrint) on two generated parts: a finely faceted sphere whose
 // cap is pushed in through its far side, so that its surface crosses itself in a ring, and a
-// sphere with small holes cut at spread places. Beside each time: the triangles crossing others
+// sphere with small holes cut at spread places, and a row of spheres passing through each other. Beside each time: the triangles crossing others
 // before and after, the holes filled and the rounds run, so a fast but wrong run shows.
 #include "bench/bench_meshes.h"
 #include "engine/mesh/repair_driver.h"
@@ -58,6 +58,36 @@ const mesh::TriangleMesh& HoledSphere()
         return mesh;
     }();
     return holed;
+}
+
+// Five spheres of 2 x 100 x 50 = 9,900 triangles each, 20 mm across, 12 mm apart in a row, and
+// a coarse tube 40 mm long standing through each pair: bodies passing through each other, as
+// the parts of a printer bed drawn in a CAD program do, the tubes' long facets holding their
+// corners, which the check's fixes cannot part.
+const mesh::TriangleMesh& SpheresThroughEachOther()
+{
+    static const mesh::TriangleMesh row = [] {
+        mesh::TriangleMesh mesh;
+        const auto add = [&mesh](const mesh::TriangleMesh& body, mesh::Vec3 offset) {
+            const auto first = static_cast<std::uint32_t>(mesh.vertices.size());
+            for (mesh::MeshVertex vertex : body.vertices) {
+                vertex.position += offset;
+                mesh.vertices.push_back(vertex);
+            }
+            for (const std::uint32_t index : body.indices)
+                mesh.indices.push_back(first + index);
+        };
+        const mesh::TriangleMesh sphere = MakeSphereGrid(0.5f * kRadius, 50, 100);
+        const mesh::TriangleMesh tube = MakeRoundTube(8.0f, 2.0f, 40.0f, 12);
+        for (int i = 0; i < 5; ++i) {
+            add(sphere, {12.0f * static_cast<float>(i), 0.0f, 0.0f});
+            add(tube, {12.0f * static_cast<float>(i) + 6.0f, 0.0f, -20.0f});
+        }
+        mesh.ComputeBounds();
+        mesh.ComputeVertexNormals();
+        return mesh;
+    }();
+    return row;
 }
 
 std::uint64_t CrossingTriangles(const mesh::TriangleMesh& mesh)
@@ -125,6 +155,9 @@ BENCHMARK(BM_CheckRoundsDentedSphere40k)->Unit(benchmark::kMillisecond)->Iterati
 
 void BM_CheckRoundsHoledSphere40k(benchmark::State& state) { RunCheckRounds(state, HoledSphere()); }
 BENCHMARK(BM_CheckRoundsHoledSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_CheckRoundsSpheresThroughEachOther50k(benchmark::State& state) { RunCheckRounds(state, SpheresThroughEachOther()); }
+BENCHMARK(BM_CheckRoundsSpheresThroughEachOther50k)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_RepairForPrintDentedSphere40k(benchmark::State& state) { RunRepairForPrint(state, DentedSphere()); }
 BENCHMARK(BM_RepairForPrintDentedSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -625,6 +625,19 @@ std::vector<TriangleMesh> PiecesApart(const TriangleMesh& mesh, std::int32_t res
     return pieces;
 }
 
+// The cells along a piece's longest side for a piece lying apart: as fine as the largest
+// piece's cells, never finer, but no fewer than the fewest any grid has. A screw lying apart
+// from a plate took a grid of the full resolution along its own few millimetres, as many cells
+// as the plate's; a part with a dozen such took over a hundred megabytes.
+std::int32_t PieceResolution(std::int32_t resolution, float side, float largest)
+{
+    if (!(largest > 0.0f) || !(side < largest))
+        return resolution;
+    const double cells = std::floor(static_cast<double>(resolution) * static_cast<double>(side) / largest);
+    return static_cast<std::int32_t>(std::clamp(cells, static_cast<double>(kMinOccupancyResolution),
+                                                static_cast<double>(resolution)));
+}
+
 // One grid over the whole of `mesh`, its status already checked.
 void BuildOneGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::uint64_t availableBytes)
 {
@@ -682,11 +695,13 @@ void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int3
         return;
     }
     BuildOneGrid(grid, pieces.front(), availableBytes);
+    const float largest = Longest(Max(PartBounds(pieces.front()).high - PartBounds(pieces.front()).low, Vec3{}));
     // Every grid stays allocated, so each piece's grid must fit in what the ones before left.
     std::uint64_t taken = grid.cells.size();
     for (std::size_t i = 1; i < pieces.size() && grid.status == OccupancyGridStatus::built; ++i) {
         OccupancyGrid piece;
-        piece.resolution = grid.resolution;
+        piece.resolution = PieceResolution(grid.resolution,
+            Longest(Max(PartBounds(pieces[i]).high - PartBounds(pieces[i]).low, Vec3{})), largest);
         piece.status = OccupancyGridStatus::built;
         // 0 reads as "unknown"; a single byte left refuses any grid just the same.
         const std::uint64_t left =

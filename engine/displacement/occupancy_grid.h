@@ -63,8 +63,9 @@ struct OccupancyGrid {
     OccupancyGridStatus status = OccupancyGridStatus::notBuilt;
     std::uint64_t refusedBytes = 0;    // notEnoughMemory: bytes the cells needed
     std::uint64_t availableBytes = 0;  // notEnoughMemory: bytes that were available
-    // Grids of the pieces that lie far from the largest (the one above), each at the resolution
-    // asked along its own longest side; empty for a part whose bodies lie near each other.
+    // Grids of the pieces that lie far from the largest (the one above), each with the resolution
+    // asked along its own longest side but cells no finer than the largest piece's (at least
+    // 16 along that side); empty for a part whose bodies lie near each other.
     std::vector<OccupancyGrid> apart;
 };
 
@@ -91,8 +92,9 @@ struct SurfaceClassReport {
 // cells marked are those a test of every cell in the box marks). Cannot be stopped. Where one
 // grid at the resolution along the largest piece's side would need more than 1024 cells to
 // reach a piece that lies apart, the largest piece fills the grid and every other piece gets
-// a grid of its own in `apart`; all of them together must fit in the available memory, and a
-// refusal of any of them refuses the whole.
+// a grid of its own in `apart`, with cells no finer than the largest piece's (a small piece
+// needs no more cells across it than the part has there); all of them together must fit in the
+// available memory, and a refusal of any of them refuses the whole.
 // Allocation failure propagates as std::bad_alloc.
 void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution);
 

@@ -1601,6 +1601,30 @@ bool CarryPairsOutside(const std::vector<std::uint8_t>& place, const std::vector
     return true;
 }
 
+// As CarryPairsOutside, when a run's check looked only at the triangles of the place with a
+// corner a merge kept (`merged`, per triangle after): every other triangle came through with
+// its corners where they were, so a pair of two such meets exactly as before, in the place or
+// not. Pairs with a triangle the run took away go. `pairs` is left as it was when false.
+bool CarryPairsUnmerged(const std::vector<std::uint8_t>& place, const std::vector<std::uint32_t>& carriedTo,
+                        const std::vector<std::uint8_t>& merged, const std::vector<TrianglePair>& found,
+                        std::vector<TrianglePair>& pairs)
+{
+    std::vector<TrianglePair> carried = found;
+    for (const TrianglePair& pair : pairs) {
+        const std::uint32_t a = carriedTo[pair[0]];
+        const std::uint32_t b = carriedTo[pair[1]];
+        if ((a == kNotPlaced && place[pair[0]] == 0) || (b == kNotPlaced && place[pair[1]] == 0))
+            return false;
+        if (a == kNotPlaced || b == kNotPlaced || merged[a] != 0 || merged[b] != 0)
+            continue;
+        carried.push_back({std::min(a, b), std::max(a, b)});
+    }
+    std::sort(carried.begin(), carried.end());
+    carried.erase(std::unique(carried.begin(), carried.end()), carried.end());
+    pairs = std::move(carried);
+    return true;
+}
+
 // The pairs of distinct triangles among `pairs`.
 std::vector<TrianglePair> WithoutFlat(std::vector<TrianglePair> pairs)
 {
@@ -1762,6 +1786,9 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
                 return;
             simplifier.CompactWithin(result, region, repaired, changed, intoRepaired);
         }
+        // The triangles with a corner a merge kept: all others of the place came through as
+        // they were, and the pairs between such triangles meet as they met.
+        const std::vector<std::uint8_t> merged = changed;
         for (std::uint32_t& v : into)
             if (v != kNotPlaced)
                 v = intoRepaired[v];
@@ -1783,9 +1810,20 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.refusedOther += repair.refusedOther;
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
-        faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        if (resultPairsKnown)
-            resultPairsKnown = CarryPairsOutside(place, carriedTo, faults, resultPairs);
+        // Where the pairs of the whole result are known, only the triangles a merge changed are
+        // searched: round a part whose bodies pass through each other the place is most of the
+        // mesh, and searching all of it again after a handful of merges was most of a run.
+        if (resultPairsKnown
+            && CarryPairsUnmerged(place, carriedTo, merged, ChangedTrianglePairsMeetingOrFlat(result, merged), resultPairs)) {
+            faults.clear();
+            for (const TrianglePair& pair : resultPairs)
+                if (changed[pair[0]] != 0 || changed[pair[1]] != 0)
+                    faults.push_back(pair);
+        } else {
+            faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
+            if (resultPairsKnown)
+                resultPairsKnown = CarryPairsOutside(place, carriedTo, faults, resultPairs);
+        }
         TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings);
     };
     std::uint32_t reruns = 0;

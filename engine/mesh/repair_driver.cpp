@@ -10,6 +10,8 @@
 #include "engine/mesh/vertex_pieces.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +44,12 @@ void Say(const RepairProgress& progress, const char* phase)
 {
     if (progress)
         progress(phase);
+}
+
+// The same position to the bit.
+bool SamePosition(Vec3 a, Vec3 b)
+{
+    return std::bit_cast<std::array<std::uint32_t, 3>>(a) == std::bit_cast<std::array<std::uint32_t, 3>>(b);
 }
 
 double LengthOf(Vec3 v) { return std::sqrt(static_cast<double>(v.x) * v.x + static_cast<double>(v.y) * v.y + static_cast<double>(v.z) * v.z); }
@@ -97,6 +105,7 @@ private:
     std::vector<std::uint8_t> FoldedIn(const std::vector<std::uint8_t>& region,
                                        const std::vector<std::uint8_t>& near) const;
     void PutBackMovedVertices();
+    std::vector<std::uint32_t> SearchSinceLast(std::span<const std::uint8_t> fallback);
 
     TriangleMesh& mesh_;
     const RepairOptions& options_;
@@ -116,6 +125,9 @@ private:
     std::vector<std::uint32_t> intersecting_;
     std::vector<std::uint32_t> intersectingBefore_;  // as found before anything moved
     std::vector<std::uint32_t> bodyBeforeSplit_;  // per triangle, once non-manifold edges were split
+    // The last crossing search while vertices only move: every pair it found, with the
+    // positions and corners they hold for.
+    SelfIntersectionRecord lastSearch_;
 };
 
 void RepairRun::FixNonManifold()
@@ -286,7 +298,7 @@ void RepairRun::Prepare()
     moveLimits_ = VertexMoveLimits(bodySizes_, options_.maximumMoveMillimetres);
     pinned_ = MarkLongEdgeVertices(mesh_);
     Say(progress_, "Looking for self-intersections");
-    intersecting_ = SearchIntersections(mesh_, {});
+    intersecting_ = SearchSinceLast({});
     intersectingBefore_ = intersecting_;
 }
 
@@ -349,6 +361,25 @@ std::vector<std::uint8_t> RepairRun::FoldedIn(const std::vector<std::uint8_t>& r
     return folded;
 }
 
+// The triangles in crossing pairs. Only the triangles that moved since the last search are
+// searched again where its record holds; otherwise those flagged in `fallback` (every triangle
+// when it is empty), which must hold every pair that could have changed since. The answer is
+// the whole mesh's either way.
+std::vector<std::uint32_t> RepairRun::SearchSinceLast(std::span<const std::uint8_t> fallback)
+{
+    std::vector<std::uint32_t> pairs;
+    bool stopped = false;
+    if (!FindSelfIntersectionsSince(mesh_, lastSearch_, kNoPairLimit, pairs, stopped))
+        FindSelfIntersections(mesh_, fallback, kNoPairLimit, pairs, stopped);
+    lastSearch_.positions = CopyVertexPositions(mesh_);
+    if (lastSearch_.indices != mesh_.indices)
+        lastSearch_.indices = mesh_.indices;
+    lastSearch_.focus.assign(mesh_.TriangleCount(), 1);
+    lastSearch_.pairs = pairs;
+    lastSearch_.testedPairs = 0;  // searched without a limit
+    return DistinctTrianglesOfPairs(std::move(pairs));
+}
+
 void RepairRun::PutBackMovedVertices()
 {
     for (std::size_t v = 0; v < moved_.size(); ++v) {
@@ -396,7 +427,7 @@ void RepairRun::Unfold()
     report_.foldedTrianglesLeft = folded.size();
     if (report_.unfoldRounds == 0)
         return;
-    std::vector<std::uint32_t> after = SearchIntersections(mesh_, {});
+    std::vector<std::uint32_t> after = SearchSinceLast({});
     if (after.size() > intersecting_.size()) {
         PutBackMovedVertices();
         report_.foldedTrianglesLeft = report_.foldedTriangles;
@@ -419,16 +450,33 @@ void RepairRun::Resolve()
     std::int32_t stall = 0;
     while (!intersecting_.empty() && report_.resolveRounds < rounds_ && stall < kStallLimit) {
         ++report_.resolveRounds;
-        const std::vector<std::uint32_t> ring =
-            GrowVertexRings(mesh_, adjacency_, intersecting_, report_.resolveRounds / 10 + 1);
+        const std::int32_t depth = report_.resolveRounds / 10 + 1;
+        const std::vector<std::uint32_t> ring = GrowVertexRings(mesh_, adjacency_, intersecting_, depth);
+        std::vector<Vec3> before(ring.size());
+        for (std::size_t i = 0; i < ring.size(); ++i)
+            before[i] = mesh_.vertices[ring[i]].position;
         RelaxVerticesWithinLimits(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimits_);
-        intersecting_ = SearchIntersections(mesh_, TrianglesUsing(mesh_, ring));
+        bool still = true;
+        for (std::size_t i = 0; i < ring.size() && still; ++i)
+            still = SamePosition(before[i], mesh_.vertices[ring[i]].position);
+        // A round that moved nothing leaves the crossings as they were. Every later round of
+        // the same depth grows the same ring from them and relaxes it to the same places
+        // again, so each changes nothing either: they are counted as the loop would run them,
+        // not run (a part whose bodies pass through each other held still for a dozen rounds,
+        // each a search of tens of thousands of pairs).
+        if (!still)
+            intersecting_ = SearchSinceLast(TrianglesUsing(mesh_, ring));
         if (intersecting_.size() < best.size()) {
             bestPositions = CopyVertexPositions(mesh_);
             bestMoved = moved_;
             best = intersecting_;
             stall = 0;
         } else {
+            ++stall;
+        }
+        while (still && report_.resolveRounds < rounds_ && stall < kStallLimit
+               && (report_.resolveRounds + 1) / 10 + 1 == depth) {
+            ++report_.resolveRounds;
             ++stall;
         }
     }

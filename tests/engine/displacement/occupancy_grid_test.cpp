@@ -1,6 +1,7 @@
 #include "engine/displacement/occupancy_grid.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
 
@@ -333,6 +334,50 @@ TEST(BuildOccupancyGrid, RefusesAGridLargerThanTheAvailableMemory)
         EXPECT_EQ(std::tie(grid.status, grid.refusedBytes, grid.availableBytes),
                   std::make_tuple(status, refused ? needed : 0, reported)) << available;
         EXPECT_EQ(std::make_tuple(grid.nx == 0, grid.cells.size()), std::make_tuple(refused, refused ? 0 : needed));
+    }
+}
+
+// A piece lying far from the part gets a grid of its own, with cells no finer than the part's:
+// each small piece once took a grid of the full resolution across its own few millimetres, a
+// dozen of them over a hundred megabytes. The pieces' faces stay outer.
+TEST(BuildOccupancyGrid, PiecesApartTakeCellsNoFinerThanTheLargest)
+{
+    const TriangleMesh plate = MakeTestCube(100);
+    const auto far = [](const TriangleMesh& piece, float x) { return test::Translated(piece, {x, 0, 0}); };
+    TriangleMesh screws = plate;
+    for (int i = 0; i < 9; ++i)
+        screws = Combined(screws, far(MakeTestCube(5), 600.0f + 40.0f * static_cast<float>(i)));
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        std::vector<std::int32_t> resolutions;  // of the pieces apart, in the grid's order
+    } cases[] = {
+        {"a cube as large far off", Combined(plate, far(plate, 5000)), {256}},
+        {"a cube half as large", Combined(plate, far(MakeTestCube(50), 5000)), {128}},
+        {"a cube a tenth as large", Combined(plate, far(MakeTestCube(10), 5000)), {25}},
+        {"nine small cubes in a row", screws, std::vector<std::int32_t>(9, 16)},
+        {"a lone facet", Combined(plate, test::MeshOf({{900, 0, 0}, {930, 0, 0}, {900, 30, 0}}, {0, 1, 2})), {76}},
+    };
+    for (const auto& c : cases) {
+        TriangleMesh mesh = c.mesh;
+        mesh.ComputeBounds();
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, mesh, 256, 0);
+        ASSERT_EQ(grid.status, OccupancyGridStatus::built) << c.name;
+        EXPECT_EQ(grid.resolution, 256) << c.name;
+        std::vector<std::int32_t> resolutions;
+        for (const OccupancyGrid& piece : grid.apart) {
+            resolutions.push_back(piece.resolution);
+            EXPECT_EQ(piece.status, OccupancyGridStatus::built) << c.name;
+            // A piece too small for the fewest cells any grid has gets those.
+            if (piece.resolution > kMinOccupancyResolution) {
+                EXPECT_GE(piece.cellSize, grid.cellSize * 0.999f) << c.name;
+            }
+            EXPECT_LE(piece.cells.size(), grid.cells.size()) << c.name;
+        }
+        EXPECT_EQ(resolutions, c.resolutions) << c.name;
+        const std::vector<std::uint8_t> classes = ClassifyOuterSurface(grid, mesh);
+        EXPECT_EQ(std::count(classes.begin(), classes.end(), kSurfaceInner), 0) << c.name;
     }
 }
 
