@@ -1,0 +1,81 @@
+// Counts the crossings of parts three ways, for settling what a crossing count means: the
+// search's pairs (FindSelfIntersections), the same rule decided on every pair with no search
+// (the tests' exact reference), and the wider rule that any contact of two triangles beyond
+// the vertices they share counts (the rule of the mesh libraries' self-intersection tests),
+// with the triangles without area apart. One JSON line per part. With --off <folder>, each
+// part is also written there as an OFF file of the mesh as read, so that another library
+// counts the same triangles.
+#include "engine/mesh/self_intersection.h"
+#include "tests/support/exact_crossings.h"
+#include "tools/corpus_part/corpus_part.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace grainforge;
+
+// The triangles the search may brute-force in the time a person waits.
+constexpr std::size_t kMaxBruteForceTriangles = 40000;
+
+void WriteOff(const mesh::TriangleMesh& mesh, const std::filesystem::path& path)
+{
+    std::ofstream out(path);
+    out.precision(9);
+    out << "OFF\n" << mesh.vertices.size() << ' ' << mesh.TriangleCount() << " 0\n";
+    for (const mesh::MeshVertex& v : mesh.vertices)
+        out << v.position.x << ' ' << v.position.y << ' ' << v.position.z << '\n';
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        out << "3 " << mesh.indices[3 * t] << ' ' << mesh.indices[3 * t + 1] << ' ' << mesh.indices[3 * t + 2] << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string offFolder;
+    std::vector<std::string> parts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--off" && i + 1 < argc)
+            offFolder = argv[++i];
+        else
+            parts.push_back(arg);
+    }
+    if (parts.empty()) {
+        std::fprintf(stderr, "usage: crossing_count [--off folder] part.stl...\n");
+        return 2;
+    }
+    for (const std::string& name : parts) {
+        const tools::Loaded loaded = tools::LoadPart(name, 0.0f);
+        if (!loaded.ok) {
+            std::printf("{\"part\": \"%s\", \"error\": \"%s\"}\n", name.c_str(), loaded.error.c_str());
+            continue;
+        }
+        const mesh::TriangleMesh& part = loaded.mesh;
+        if (!offFolder.empty())
+            WriteOff(part, std::filesystem::path(offFolder) / (std::filesystem::path(name).stem().string() + ".off"));
+        std::vector<std::uint32_t> found;
+        bool stopped = false;
+        mesh::FindSelfIntersections(part, {}, mesh::kNoPairLimit, found, stopped);
+        const std::vector<test::CrossingPair> searched = test::SortedCrossingPairs(found);
+        const bool small = part.TriangleCount() <= kMaxBruteForceTriangles;
+        const std::vector<test::CrossingPair> crossing = small
+            ? test::FindPairsByBruteForce(part, test::PairRule::crossing)
+            : test::FindPairsThroughGrid(part, test::PairRule::crossing);
+        const std::vector<test::CrossingPair> meeting = test::FindMeetingPairsThroughGrid(part);
+        std::printf("{\"part\": \"%s\", \"triangles\": %zu, \"search_pairs\": %zu, \"search_triangles\": %zu, "
+                    "\"exact_pairs\": %zu, \"exact_by\": \"%s\", \"same_pairs\": %s, \"meeting_pairs\": %zu, "
+                    "\"meeting_triangles\": %zu, \"without_area\": %llu}\n",
+            name.c_str(), part.TriangleCount(), searched.size(), test::CrossingTriangles(searched).size(),
+            crossing.size(), small ? "every pair" : "grid", searched == crossing ? "true" : "false", meeting.size(),
+            test::CrossingTriangles(meeting).size(),
+            static_cast<unsigned long long>(test::CountTrianglesWithoutArea(part)));
+        std::fflush(stdout);
+    }
+    return 0;
+}
