@@ -1,11 +1,13 @@
 // Counts the crossings of parts three ways, for settling what a crossing count means: the
 // search's pairs (FindSelfIntersections), the same rule decided on every pair with no search
 // (the tests' exact reference), and the wider rule that any contact of two triangles beyond
-// the vertices they share counts (the rule of the mesh libraries' self-intersection tests),
-// with the triangles without area apart. One JSON line per part. With --off <folder>, each
+// the vertices they share counts (the rule of the mesh libraries' self-intersection tests, and
+// of the contact search Simplify counts its crossing pairs with), by every pair and by that
+// contact search, with the triangles without area apart. One JSON line per part. With --off <folder>, each
 // part is also written there as an OFF file of the mesh as read, so that another library
 // counts the same triangles.
 #include "engine/mesh/self_intersection.h"
+#include "engine/mesh/triangle_contact.h"
 #include "tests/support/exact_crossings.h"
 #include "tools/corpus_part/corpus_part.h"
 
@@ -68,12 +70,16 @@ int main(int argc, char** argv)
             ? test::FindPairsByBruteForce(part, test::PairRule::crossing)
             : test::FindPairsThroughGrid(part, test::PairRule::crossing);
         const std::vector<test::CrossingPair> meeting = test::FindMeetingPairsThroughGrid(part);
+        std::vector<test::CrossingPair> contacts;
+        for (const std::array<std::uint32_t, 2>& pair : mesh::ChangedTrianglePairsMeetingOrFlat(part, {}))
+            if (pair[0] != pair[1])
+                contacts.emplace_back(pair[0], pair[1]);
         std::printf("{\"part\": \"%s\", \"triangles\": %zu, \"search_pairs\": %zu, \"search_triangles\": %zu, "
                     "\"exact_pairs\": %zu, \"exact_by\": \"%s\", \"same_pairs\": %s, \"meeting_pairs\": %zu, "
-                    "\"meeting_triangles\": %zu, \"without_area\": %llu}\n",
+                    "\"meeting_triangles\": %zu, \"contact_search_pairs\": %zu, \"same_contacts\": %s, \"without_area\": %llu}\n",
             name.c_str(), part.TriangleCount(), searched.size(), test::CrossingTriangles(searched).size(),
             crossing.size(), small ? "every pair" : "grid", searched == crossing ? "true" : "false", meeting.size(),
-            test::CrossingTriangles(meeting).size(),
+            test::CrossingTriangles(meeting).size(), contacts.size(), contacts == meeting ? "true" : "false",
             static_cast<unsigned long long>(test::CountTrianglesWithoutArea(part)));
         std::fflush(stdout);
     }
