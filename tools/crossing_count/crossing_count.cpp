@@ -6,10 +6,15 @@
 // contact search, with the triangles without area apart. One JSON line per part. With --off <folder>, each
 // part is also written there as an OFF file of the mesh as read, so that another library
 // counts the same triangles.
+#include "engine/mesh/exact_predicates.h"
 #include "engine/mesh/self_intersection.h"
 #include "engine/mesh/triangle_contact.h"
 #include "tests/support/exact_crossings.h"
+#include "engine/mesh/vertex_pieces.h"
 #include "tools/corpus_part/corpus_part.h"
+
+#include <algorithm>
+#include <array>
 
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +38,48 @@ void WriteOff(const mesh::TriangleMesh& mesh, const std::filesystem::path& path)
         out << v.position.x << ' ' << v.position.y << ' ' << v.position.z << '\n';
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
         out << "3 " << mesh.indices[3 * t] << ' ' << mesh.indices[3 * t + 1] << ' ' << mesh.indices[3 * t + 2] << '\n';
+}
+
+// The pairs that meet but do not cross, by what they are: neighbours (a common vertex index),
+// two triangles of one plane in one piece or in two, and the rest (a touch across planes,
+// within one piece or between two).
+struct MeetingOnly {
+    std::size_t neighbours = 0;
+    std::size_t coplanarOnePiece = 0;
+    std::size_t coplanarTwoPieces = 0;
+    std::size_t touchOnePiece = 0;
+    std::size_t touchTwoPieces = 0;
+};
+
+MeetingOnly SortMeetingOnly(const mesh::TriangleMesh& part, const std::vector<test::CrossingPair>& meeting,
+    const std::vector<test::CrossingPair>& crossing)
+{
+    MeetingOnly sorted;
+    const std::vector<std::uint32_t> piece = mesh::LabelVertexPieces(part);
+    const auto point = [&part](std::uint32_t t, int k) {
+        const mesh::Vec3 p = part.vertices[part.indices[3 * std::size_t{t} + k]].position;
+        return mesh::Point3{p.x, p.y, p.z};
+    };
+    for (const test::CrossingPair& pair : meeting) {
+        if (std::binary_search(crossing.begin(), crossing.end(), pair))
+            continue;
+        const auto [t, u] = pair;
+        bool neighbours = false;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                neighbours = neighbours || part.indices[3 * std::size_t{t} + i] == part.indices[3 * std::size_t{u} + j];
+        bool coplanar = true;
+        for (int k = 0; k < 3; ++k)
+            coplanar = coplanar && mesh::Orient3d(point(t, 0), point(t, 1), point(t, 2), point(u, k)) == 0;
+        const bool onePiece = piece[part.indices[3 * std::size_t{t}]] == piece[part.indices[3 * std::size_t{u}]];
+        if (neighbours)
+            ++sorted.neighbours;
+        else if (coplanar)
+            ++(onePiece ? sorted.coplanarOnePiece : sorted.coplanarTwoPieces);
+        else
+            ++(onePiece ? sorted.touchOnePiece : sorted.touchTwoPieces);
+    }
+    return sorted;
 }
 
 }  // namespace
@@ -74,13 +121,17 @@ int main(int argc, char** argv)
         for (const std::array<std::uint32_t, 2>& pair : mesh::ChangedTrianglePairsMeetingOrFlat(part, {}))
             if (pair[0] != pair[1])
                 contacts.emplace_back(pair[0], pair[1]);
+        const MeetingOnly only = SortMeetingOnly(part, meeting, crossing);
         std::printf("{\"part\": \"%s\", \"triangles\": %zu, \"search_pairs\": %zu, \"search_triangles\": %zu, "
                     "\"exact_pairs\": %zu, \"exact_by\": \"%s\", \"same_pairs\": %s, \"meeting_pairs\": %zu, "
-                    "\"meeting_triangles\": %zu, \"contact_search_pairs\": %zu, \"same_contacts\": %s, \"without_area\": %llu}\n",
+                    "\"meeting_triangles\": %zu, \"contact_search_pairs\": %zu, \"same_contacts\": %s, \"without_area\": %llu, "
+                    "\"meeting_only\": {\"neighbours\": %zu, \"coplanar_one_piece\": %zu, \"coplanar_two_pieces\": %zu, "
+                    "\"touch_one_piece\": %zu, \"touch_two_pieces\": %zu}}\n",
             name.c_str(), part.TriangleCount(), searched.size(), test::CrossingTriangles(searched).size(),
             crossing.size(), small ? "every pair" : "grid", searched == crossing ? "true" : "false", meeting.size(),
             test::CrossingTriangles(meeting).size(), contacts.size(), contacts == meeting ? "true" : "false",
-            static_cast<unsigned long long>(test::CountTrianglesWithoutArea(part)));
+            static_cast<unsigned long long>(test::CountTrianglesWithoutArea(part)), only.neighbours,
+            only.coplanarOnePiece, only.coplanarTwoPieces, only.touchOnePiece, only.touchTwoPieces);
         std::fflush(stdout);
     }
     return 0;
