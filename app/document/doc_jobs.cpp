@@ -189,8 +189,8 @@ bool CGrainforgeDoc::FixMeshWithWindows()
                    FormatThousands(after.edgeCounts.boundary).c_str(),
                    FormatThousands(before.edgeCounts.nonManifold).c_str(),
                    FormatThousands(after.edgeCounts.nonManifold).c_str(),
-                   FormatThousands(before.selfIntersectingTriangleCount).c_str(),
-                   FormatThousands(after.selfIntersectingTriangleCount).c_str(),
+                   mesh::FormatSelfIntersectingCount(before).c_str(),
+                   mesh::FormatSelfIntersectingCount(after).c_str(),
                    static_cast<double>(before.signedVolume), static_cast<double>(after.signedVolume)),
         kLogSuccess);
     TakeJobResult(std::move(result.mesh));

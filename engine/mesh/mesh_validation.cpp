@@ -861,6 +861,15 @@ std::string VerdictHeadline(const ValidationReport& report)
     return text + ": " + FormatCountOf(problems, "problem", "problems") + " found.";
 }
 
+std::string FormatSelfIntersectingCount(const ValidationReport& report)
+{
+    if (report.selfIntersectionSearchStopped)
+        return "search stopped early";
+    if (!report.selfIntersectionsChecked)
+        return "not checked";
+    return FormatCountGrouped(report.selfIntersectingTriangleCount);
+}
+
 std::string FormatValidationReport(const ValidationReport& report)
 {
     std::string text = "Verdict: " + VerdictHeadline(report) + "\n";
@@ -877,12 +886,7 @@ std::string FormatValidationReport(const ValidationReport& report)
     line("Degenerate triangles: ", report.degenerateTriangleCount);
     line("Sliver triangles: ", report.sliverTriangleCount);
     line("Unreferenced vertices: ", report.unreferencedVertexCount);
-    if (report.selfIntersectionSearchStopped)
-        text += "Self-intersecting triangles: search stopped early\n";
-    else if (!report.selfIntersectionsChecked)
-        text += "Self-intersecting triangles: not checked\n";
-    else
-        line("Self-intersecting triangles: ", report.selfIntersectingTriangleCount);
+    text += "Self-intersecting triangles: " + FormatSelfIntersectingCount(report) + "\n";
     text += "Signed volume: " + FormatFixed4(static_cast<double>(report.signedVolume)) + " cubic mm"
         + (report.insideOut ? " (inside out)" : "") + "\n";
     if (!report.problems.empty()) {

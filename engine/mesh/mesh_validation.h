@@ -206,4 +206,9 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // there is no problem). Counts are grouped by thousands with ",".
 [[nodiscard]] std::string FormatValidationReport(const ValidationReport& report);
 
+// The self-intersecting triangles as the texts give their number: the count grouped, or
+// "search stopped early" or "not checked" when the search did not give one (never a 0 that
+// was not measured).
+[[nodiscard]] std::string FormatSelfIntersectingCount(const ValidationReport& report);
+
 }  // namespace grainforge::mesh

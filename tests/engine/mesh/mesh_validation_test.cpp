@@ -2,6 +2,7 @@
 #include "engine/mesh/repair_job.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
@@ -254,6 +255,12 @@ TEST(ValidateMesh, SelfIntersectionResultsAndTheirWording)
     EXPECT_EQ(part.problems, std::vector<std::string>{count + " triangles already pass through others."});
     EXPECT_EQ(part.verdict, Verdict::UsableWithCare);
     EXPECT_NE(FormatValidationReport(part).find("Self-intersecting triangles: " + count + "\n"), std::string::npos);
+    // The count the texts give is the exact one: the triangles of the pairs found by trying
+    // every pair, and a search that gave no count reads as such, never as 0.
+    EXPECT_EQ(part.selfIntersectingTriangleCount,
+        test::CrossingTriangles(test::FindCrossingPairsByBruteForce(crossing)).size());
+    EXPECT_EQ(FormatSelfIntersectingCount(part), count);
+    EXPECT_EQ(FormatSelfIntersectingCount(unchecked), "not checked");
 
     const ValidationReport displaced = Validate(crossing, true, true);
     EXPECT_EQ(displaced.problems, std::vector<std::string>{count + " triangles pass through others."});
@@ -271,6 +278,7 @@ TEST(ValidateMesh, SelfIntersectionResultsAndTheirWording)
     EXPECT_EQ(stopped.notes, std::vector<std::string>{kStoppedNote});
     const std::string text = FormatValidationReport(stopped);
     EXPECT_NE(text.find("Self-intersecting triangles: search stopped early\n"), std::string::npos);
+    EXPECT_EQ(FormatSelfIntersectingCount(stopped), "search stopped early");
     EXPECT_EQ(text.substr(text.size() - std::string(kStoppedNote).size() - 8),
         "\nNote: " + std::string(kStoppedNote) + "\n");
 

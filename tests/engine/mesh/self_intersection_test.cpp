@@ -541,6 +541,57 @@ TriangleMesh TwoOf(const TriangleMesh& mesh, test::CrossingPair pair)
     return two;
 }
 
+// What the search counts next to the wider rule of every contact beyond shared vertices (the
+// rule a mesh library's self-intersection test applies, which also lists each triangle without
+// area once, paired with itself), case by case: the search and its every-pair reference agree,
+// and each case says which contacts the search leaves out. Triangles without area pass
+// through nothing: validation counts them apart. Triangle A is (0,0,0) (4,0,0)
+// (0,4,0) facing up, vertices 0 to 2; vertex 9 lies far off, for a triangle that joins two
+// into one piece without meeting either.
+TEST(FindSelfIntersections, CountsCraftedPairsAsItsRuleSays)
+{
+    struct Case {
+        const char* name;
+        std::vector<Vec3> more;  // vertices 3 on
+        std::vector<std::uint32_t> indices;
+        std::size_t crossing;     // pairs the search lists
+        std::size_t meeting;      // pairs in contact beyond shared vertices
+        std::uint64_t withoutArea;
+    };
+    const Case cases[] = {
+        {"sharing a corner, apart", {{-4, 0, 1}, {0, -4, 1}}, {0, 1, 2, 0, 3, 4}, 0, 0, 0},
+        {"sharing a corner, crossing beyond it", {{1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4}, 1, 1, 0},
+        {"sharing a corner, touching beyond it", {{1, 1, 0}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4}, 1, 1, 0},
+        {"sharing a corner, folded flat onto it", {{1, 3, 0}, {3, 1, 0}}, {0, 1, 2, 0, 3, 4}, 1, 1, 0},
+        {"sharing a corner, flat and touching along an edge", {{0, -4, 0}}, {0, 1, 2, 0, 3, 1}, 0, 0, 0},
+        {"sharing an edge, bent", {{1, -1, 2}}, {0, 1, 2, 1, 0, 3}, 0, 0, 0},
+        {"sharing an edge, folded flat onto it", {{1, 1, 0}}, {0, 1, 2, 1, 0, 3}, 1, 1, 0},
+        {"coplanar overlapping, two bodies", {{1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5}, 0, 1, 0},
+        {"coplanar overlapping, one piece", {{1, 1, 0}, {5, 1, 0}, {1, 5, 0}, {}, {}, {}, {9, 9, 9}},
+            {0, 1, 2, 3, 4, 5, 1, 4, 9}, 1, 1, 0},
+        {"coplanar touching at a point, one piece", {{2, 2, 0}, {6, 2, 0}, {2, 6, 0}, {}, {}, {}, {9, 9, 9}},
+            {0, 1, 2, 3, 4, 5, 1, 4, 9}, 0, 1, 0},
+        {"touching at a point, resting on the outer side", {{1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5}, 0, 1, 0},
+        {"touching at a point, from the inner side", {{1, 1, 0}, {1, 1, -3}, {2, 3, -3}}, {0, 1, 2, 3, 4, 5}, 1, 1, 0},
+        {"crossing, two bodies", {{1, 1, -1}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5}, 1, 1, 0},
+        {"the same triangle twice", {}, {0, 1, 2, 0, 1, 2}, 0, 1, 0},
+        {"the same triangle twice, on vertices of its own", {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}}, {0, 1, 2, 3, 4, 5}, 0, 1, 0},
+        {"without area, repeating a vertex", {{1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 3, 4, 4}, 0, 0, 1},
+        {"without area, corners in a line through A", {{1, 1, -1}, {1, 1, 1}, {1, 1, 3}}, {0, 1, 2, 3, 4, 5}, 0, 0, 1},
+        {"without area, first, corners in a line through A", {{1, 1, -1}, {1, 1, 1}, {1, 1, 3}}, {3, 4, 5, 0, 1, 2}, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<Vec3> positions{{0, 0, 0}, {4, 0, 0}, {0, 4, 0}};
+        positions.insert(positions.end(), c.more.begin(), c.more.end());
+        const TriangleMesh mesh = test::MeshOf(positions, c.indices);
+        const PairSet found = Search(mesh);
+        EXPECT_EQ(found.size(), c.crossing) << c.name;
+        EXPECT_EQ(found, BruteForcePairs(mesh)) << c.name;
+        EXPECT_EQ(test::FindPairsByBruteForce(mesh, test::PairRule::meeting).size(), c.meeting) << c.name;
+        EXPECT_EQ(test::CountTrianglesWithoutArea(mesh), c.withoutArea) << c.name;
+    }
+}
+
 // The test references find the same pairs whether every pair is tried or the grid proposes
 // them, under either rule; the meeting rule finds every crossing and more.
 TEST(ExactCrossings, GridAndEveryPairAgreeUnderBothRules)
