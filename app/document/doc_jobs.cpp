@@ -135,7 +135,8 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     }
     TakeJobResult(std::move(result.mesh));
     const RepairInformation information =
-        RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount, &result.crossings);
+        RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount, &result.crossings,
+            &result.crossingsAsGiven);
     ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
     return true;
 }

@@ -104,7 +104,8 @@ std::vector<std::uint32_t> AppendSelfIntersectionLine(const grainforge::mesh::Tr
 
 // Folds by the repair's own rule, so that this note and the fixes' "left" count the same
 // triangles: those that meet a crossing or fold back onto a neighbour. Folds at sharp places
-// that cross nothing, which the fixes leave alone, are named as such.
+// that cross nothing, which the fixes leave alone, are named as such: a note, which the
+// headline counts with the others, never a line left under "no problems found" uncounted.
 void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, const std::vector<std::uint32_t>& crossing,
     std::string& text)
 {
@@ -114,7 +115,7 @@ void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, const std::vecto
                 " folded over where " + PluralWord(folds.toUnfold, "it crosses or folds", "they cross or fold").data() +
                 " back onto a neighbour" + kEnd;
     if (folds.sharpPlaces != 0)
-        text += "  -       " + FormatCountOf(folds.sharpPlaces, "triangle", "triangles") +
+        text += "  note    " + FormatCountOf(folds.sharpPlaces, "triangle", "triangles") +
                 " folded over at sharp places that cross nothing, left as " +
                 PluralWord(folds.sharpPlaces, "it is", "they are").data() + kEnd;
 }

@@ -253,8 +253,16 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
         grainforge::mesh::CheckFixSettings check = settings.check;
         check.bodies = grainforge::mesh::CountBodies(placed);
         result.crossings = grainforge::mesh::ForecastCheckCrossings(placed, crossing, check);
+        // A repair that leaves the check more to part than the part as given would is said; the
+        // check's rounds on the part as given run only where the check would leave crossings.
+        if (result.crossings.known && result.crossings.left != 0 && !givenStopped) {
+            const TriangleMesh asGiven = PlacedCopy(loadedPart, settings.placement);
+            check.bodies = grainforge::mesh::CountBodies(asGiven);
+            result.crossingsAsGiven = grainforge::mesh::ForecastCheckCrossings(asGiven, given, check);
+        }
     } catch (const std::bad_alloc&) {
         result.crossings = {};
+        result.crossingsAsGiven = {};
     }
 }
 
@@ -412,6 +420,15 @@ std::string CrossingsLeftText(const grainforge::mesh::CheckCrossingForecast& f)
         + std::string(PluralWord(within, " passes", " pass")) + through + ".";
 }
 
+// Whether the check, run on what Repair made, would leave more triangles passing through others
+// than it leaves of the part as given: both forecasts known, the first of this very count.
+bool WorseForTheCheck(std::uint64_t crossing, const grainforge::mesh::CheckCrossingForecast* after,
+    const grainforge::mesh::CheckCrossingForecast* asGiven)
+{
+    return after != nullptr && asGiven != nullptr && after->known && asGiven->known && after->before == crossing
+        && after->left > asGiven->left;
+}
+
 // The line on the triangles passing through others: Repair leaves them, and what the check does
 // with them is said only as the forecast measured it on this very count.
 std::string CrossingsLine(std::uint64_t crossing, const grainforge::mesh::CheckCrossingForecast* f)
@@ -434,7 +451,7 @@ std::string CrossingsLine(std::uint64_t crossing, const grainforge::mesh::CheckC
 }  // namespace
 
 RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting,
-    const grainforge::mesh::CheckCrossingForecast* crossings)
+    const grainforge::mesh::CheckCrossingForecast* crossings, const grainforge::mesh::CheckCrossingForecast* asGiven)
 {
     // A repair that would leave no part, or could not choose, changed nothing and says why.
     if (r.emptied)
@@ -499,6 +516,12 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             "from there.";
     if (selfIntersecting != 0)
         information.text += CrossingsLine(selfIntersecting, crossings);
+    const bool moreCrossingsLeft = selfIntersecting != 0 && WorseForTheCheck(selfIntersecting, crossings, asGiven);
+    if (moreCrossingsLeft)
+        information.text += "\nSave STL's check leaves " + grainforge::mesh::FormatCountOf(crossings->left, "triangle",
+            "triangles") + " passing through others in the repaired part, where it leaves "
+            + grainforge::mesh::FormatCountGrouped(asGiven->left) + " in the part as it was: undo the repair to save "
+            "it with fewer.";
     if (r.pairsLeft != 0)
         information.text.append("\n").append(grainforge::mesh::FormatLeftPairsText(r.pairsLeft));
     // Said whatever the body counts: a split that adds a body can hide one taken away.
@@ -536,6 +559,7 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
             || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft || r.roundLimitReached || !changes.empty()
+            || moreCrossingsLeft
         ? 1
         : 0;
     return information;

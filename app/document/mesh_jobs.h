@@ -74,6 +74,9 @@ struct RepairJobResult {
     // What the Save STL check does with the triangles of the part, as Repair leaves it and
     // placed, that pass through others; of a part left as it was only their count (`before`).
     grainforge::mesh::CheckCrossingForecast crossings;
+    // What the Save STL check alone leaves of the crossings of the part as given, placed: known
+    // only where Repair changed the part and the check would leave crossings in what it made.
+    grainforge::mesh::CheckCrossingForecast crossingsAsGiven;
     // Of the part placed, when Repair changed nothing (`unchanged`): what is wrong with it.
     grainforge::mesh::ValidationReport validation;
 };
@@ -168,13 +171,16 @@ inline constexpr const char* kNothingToSimplifyText =
 // repair changed nothing because it would have emptied the part or could not choose between
 // doubled facets; else 0. `selfIntersecting` comes from the fresh validation; `crossings`, when
 // given and of that count, says what the Save STL check does with them (without it, nothing is
-// promised of the check).
+// promised of the check). `asGiven`, when known, is what the check alone leaves of the part as
+// given: where the check after Repair would leave more, the text says so with both counts and
+// the kind is 1.
 struct RepairInformation {
     std::string text;
     int kind = 0;
 };
 [[nodiscard]] RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& report,
-    std::uint64_t selfIntersecting, const grainforge::mesh::CheckCrossingForecast* crossings = nullptr);
+    std::uint64_t selfIntersecting, const grainforge::mesh::CheckCrossingForecast* crossings = nullptr,
+    const grainforge::mesh::CheckCrossingForecast* asGiven = nullptr);
 
 // Whether the validation of a part Repair left as it was names anything wrong with it: an
 // insert (a closed body inside another, solid on both sides) alone is not.

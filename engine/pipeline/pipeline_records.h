@@ -191,6 +191,9 @@ struct PipelineReport {
     // Triangles of the checked result folded over (FindFoldsMade) where the part had no fold,
     // whatever stage made them; counted with the check.
     std::uint64_t foldedTriangles = 0;
+    // Of those, counted the same way on the remesh's result before a relief moved it: folds the
+    // remesh made, which no relief is to be blamed for. Counted only when the result holds folds.
+    std::uint64_t foldedBeforeRelief = 0;
     bool unchanged = false;               // no stage changed the source mesh
     double checkMilliseconds = 0.0;
     // The measuring of lost and added surface after the remesh and the relief, with the search

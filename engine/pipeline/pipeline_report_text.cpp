@@ -720,16 +720,26 @@ std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft)
     return "The relief left " + FormatCountOf(foldedLeft, "triangle", "triangles") + " folded over.";
 }
 
+namespace {
+
+// The relief is named only where the remesh before it made no fold of its own.
+bool ReliefMadeTheFolds(const PipelineReport& report)
+{
+    return (report.solidReport.ok || report.displacementReport.vertexCount != 0) && report.foldedBeforeRelief == 0;
+}
+
+}  // namespace
+
 std::string FormatFoldsLeft(const PipelineReport& report)
 {
-    if (report.solidReport.ok || report.displacementReport.vertexCount != 0)
+    if (ReliefMadeTheFolds(report))
         return FormatReliefFoldsLeft(report.foldedTriangles);
     return "Processing left " + FormatCountOf(report.foldedTriangles, "triangle", "triangles") + " folded over.";
 }
 
 const char* FoldsNote(const PipelineReport& report)
 {
-    const bool guarded = !report.solidReport.ok && report.displacementReport.vertexCount != 0;
+    const bool guarded = !report.solidReport.ok && ReliefMadeTheFolds(report);
     return guarded ? kReliefFoldsNote : kFoldsMadeNote;
 }
 

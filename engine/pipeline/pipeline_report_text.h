@@ -177,7 +177,8 @@ inline constexpr double kTextureSliverShare = 0.01;
 // The warning for triangles a relief left folded: "The relief left n triangle(s) folded over."
 [[nodiscard]] std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft);
 // The warning for the folds of a checked result (PipelineReport::foldedTriangles, not 0): the
-// relief's, or "Processing left n triangle(s) folded over." for a run without one.
+// relief's, or "Processing left n triangle(s) folded over." for a run without one or where the
+// remesh before the relief made folds of its own (foldedBeforeRelief).
 [[nodiscard]] std::string FormatFoldsLeft(const PipelineReport& report);
 
 // A share of the textured surface held under half its depth from which the box says so.
@@ -197,7 +198,8 @@ inline constexpr const char* kReliefFoldsNote =
 inline constexpr const char* kFoldsMadeNote =
     "There two neighbouring triangles face more than 120 degrees apart, the surface folded back over "
     "itself where the part had no such edge.";
-// The note beside FormatFoldsLeft: kReliefFoldsNote after the vertex relief, else kFoldsMadeNote.
+// The note beside FormatFoldsLeft: kReliefFoldsNote where it blames the vertex relief, else
+// kFoldsMadeNote.
 [[nodiscard]] const char* FoldsNote(const PipelineReport& report);
 
 // What to do about it, the note beside the warning.

@@ -1430,6 +1430,7 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     report.validated = false;
     report.validation = {};
     report.foldedTriangles = 0;
+    report.foldedBeforeRelief = 0;
     if (!validate)
         return true;
     if (ReportPhase(progress, kCheckingMeshPhaseText))
@@ -1456,6 +1457,11 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
                                               : UnremeshedSolidCell(source);
     const float reach = (reliefWanted ? ReliefDepthBound(settings.displacement) : 0.0f) + std::max(size, 0.01f);
     report.foldedTriangles = FindFoldsMade(result, source, reach).size();
+    // Which stage made them, where a relief moved a remesh's result: its text must not blame the
+    // relief for the remesh's folds.
+    const bool relief = report.solidReport.ok || report.displacementReport.vertexCount != 0;
+    if (report.foldedTriangles != 0 && relief && report.remeshed != 0 && !remeshed.indices.empty())
+        report.foldedBeforeRelief = FindFoldsMade(remeshed, source, reach).size();
     report.validated = true;
     report.checkMilliseconds = MillisecondsSince(start);
     return true;

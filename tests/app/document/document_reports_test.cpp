@@ -345,6 +345,7 @@ TEST(ReliefNotes, HeldVerticesWhenTheVertexMethodMadeTheMesh)
 // The folds the vertex relief left, counted on the checked result, are said in the box and the
 // log: the run once called such a result good without a word.
 // The solid relief's folds and a run's without relief (a remesh's) were never said at all.
+// Folds the remesh made before a relief moved its result were blamed on the relief.
 TEST(ReliefNotes, FoldsTheVertexReliefLeftAreSaid)
 {
     const struct {
@@ -352,15 +353,25 @@ TEST(ReliefNotes, FoldsTheVertexReliefLeftAreSaid)
         bool vertex;
         bool solid;
         std::uint64_t folds;
+        std::uint64_t beforeRelief;
         const char* said;
     } cases[] = {
-        {"vertex relief", true, false, 27, "The relief left 27 triangles folded over. There the relief turned a "
+        {"vertex relief", true, false, 27, 0, "The relief left 27 triangles folded over. There the relief turned a "
             "triangle over, or folded it onto a neighbour, and the fold guard could not ease it back."},
-        {"solid relief", false, true, 15, "The relief left 15 triangles folded over. There two neighbouring "
+        {"solid relief", false, true, 15, 0, "The relief left 15 triangles folded over. There two neighbouring "
             "triangles face more than 120 degrees apart, the surface folded back over itself where the part had no "
             "such edge."},
-        {"no relief", false, false, 1, "Processing left 1 triangle folded over. There two neighbouring triangles "
+        {"no relief", false, false, 1, 0, "Processing left 1 triangle folded over. There two neighbouring triangles "
             "face more than 120 degrees apart, the surface folded back over itself where the part had no such edge."},
+        {"vertex relief on a remesh that folded", true, false, 27, 27, "Processing left 27 triangles folded over. "
+            "There two neighbouring triangles face more than 120 degrees apart, the surface folded back over itself "
+            "where the part had no such edge."},
+        {"vertex relief adding to a remesh's folds", true, false, 27, 4, "Processing left 27 triangles folded over. "
+            "There two neighbouring triangles face more than 120 degrees apart, the surface folded back over itself "
+            "where the part had no such edge."},
+        {"solid relief on a remesh that folded", false, true, 15, 15, "Processing left 15 triangles folded over. "
+            "There two neighbouring triangles face more than 120 degrees apart, the surface folded back over itself "
+            "where the part had no such edge."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -369,6 +380,7 @@ TEST(ReliefNotes, FoldsTheVertexReliefLeftAreSaid)
         report.displacementReport.vertexCount = c.vertex ? 1000 : 0;
         report.solidReport.ok = c.solid;
         report.foldedTriangles = c.folds;
+        report.foldedBeforeRelief = c.beforeRelief;
         const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
         ASSERT_TRUE(notes.showInformation);
         EXPECT_EQ(notes.informationText, c.said);

@@ -1656,6 +1656,11 @@ TEST(PipelineStagesTest, FoldsOnThePublishedResultAreCounted)
         EXPECT_EQ(said, folds != 0);
         if (folds != 0) {
             EXPECT_NE(stages.report.validation.verdict, Verdict::Good);
+            // The relief is blamed only where the remesh's own result held no fold.
+            const std::size_t remeshFolds = FindFoldsMade(stages.remeshed, c.part, reach).size();
+            std::cout << "  " << remeshFolds << " of them on the remesh's result\n";
+            EXPECT_EQ(stages.report.foldedBeforeRelief, remeshFolds);
+            EXPECT_EQ(FormatFoldsLeft(stages.report).rfind("The relief left ", 0) == 0, remeshFolds == 0);
         }
         if (c.noFolds) {
             EXPECT_EQ(folds, 0u);
