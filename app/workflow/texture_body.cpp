@@ -153,13 +153,16 @@ void CTextureBody::UpdateFromDocument(CGrainforgeDoc* document) {
 
 void CTextureBody::SetLibrary(LibraryRoots roots) {
   library_.SetRoots(std::move(roots), ThumbnailCacheFolder());
-  ReadCustomList();
+  ReadCustomList(tab_ == kTabCustom);
   RebuildCategories();
   RebuildThumbnails();
 }
 
 void CTextureBody::SetTab(int tab) {
   tab_ = tab;
+  // Read afresh as the tab opens: a list that does not read would show as an empty tab, so the
+  // log says which file and why, once a reading.
+  if (tab == kTabCustom) ReadCustomList(true);
   if (tabs_ != nullptr && tab >= 0 && tab <= kTabCustom && tabs_->Selected() != tab) tabs_->SetSelected(tab);
   RebuildCategories();
   RebuildThumbnails();
@@ -216,7 +219,11 @@ std::vector<ThumbnailItem> CTextureBody::CustomImageItems() {
   return items;
 }
 
-void CTextureBody::ReadCustomList() { customImages_ = ReadCustomImages(library_.Roots()); }
+void CTextureBody::ReadCustomList(bool sayNotRead) {
+  std::string notRead;
+  customImages_ = ReadCustomImages(library_.Roots(), &notRead);
+  if (sayNotRead && !notRead.empty() && document_ != nullptr) document_->LogMessage(notRead, kLogWarning);
+}
 
 bool CTextureBody::IsCustomImage(const std::filesystem::path& path) const {
   const std::string key = ImageKey(path);

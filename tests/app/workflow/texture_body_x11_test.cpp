@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include <wx/button.h>
@@ -302,6 +303,40 @@ TEST(TextureBodyX11, CustomLoadAddsTheImageAndARightClickTakesItOut) {
   EXPECT_TRUE(body.Grid()->Items().empty());
   EXPECT_TRUE(ReadCustomImages(f.doc->LibraryRootsOfHost()).empty());
   EXPECT_TRUE(fs::exists(mine));  // the file itself stays
+}
+
+// A list of loaded images that does not read showed as an empty Custom tab without a word; it
+// was named only when a write was refused. Opening the tab names it, once each time it is read,
+// and the file stays as it was.
+TEST(TextureBodyX11, OpeningTheCustomTabNamesAListThatDoesNotRead) {
+  FixtureLibrary library;
+  const fs::path list = library.user / "custom" / "images.json";
+  fs::create_directories(list.parent_path());
+  const std::string deep = std::string("{\"images\": [\"/img/a.png\"], \"x\": ") + std::string(100000, '[') +
+                           std::string(100000, ']') + "}";
+  std::ofstream(list) << deep;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const auto named = [&] {
+    std::size_t count = 0;
+    for (const std::string& line : f.host.Lines())
+      if (line == "The list of loaded images " + list.string() +
+                      " could not be read: its values are nested more than 256 deep. It is kept as it is; the "
+                      "Custom tab shows none of its images.")
+        ++count;
+    return count;
+  };
+  EXPECT_EQ(named(), 0u);  // not read for a tab not opened
+  PressTab(body, kTabCustom);
+  EXPECT_TRUE(body.Grid()->Items().empty());
+  EXPECT_EQ(named(), 1u);
+  PressTab(body, kTabTextures);
+  PressTab(body, kTabCustom);
+  EXPECT_EQ(named(), 2u);
+  std::ifstream in(list);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), deep);
 }
 
 // Choosing "Mirror" applies it and mirrors the preview's right and bottom copies; choosing the
