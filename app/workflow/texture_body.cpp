@@ -270,13 +270,19 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     // The cell's own file: its shown name may lead to another preset's ("Rock " to "Rock.gfpreset").
     if (item.file.empty()) return;
     // A preset that does not read says why, rather than leaving a tile that does nothing.
-    if (const PresetResult read = ReadPreset(item.file, *pattern); !read.ok) {
+    const PresetResult read = ReadPreset(item.file, *pattern);
+    if (!read.ok) {
       const std::string said = "The preset \"" + item.label + "\" could not be loaded: " + read.error + ".";
       document_->LogMessage(said, kLogWarning);
       document_->ShowInformation(Utf8ToWide(said), kInfoWarning);
       return;
     }
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
+    // What the file holds that this version did not use is named, as a project's opening names it.
+    if (const std::string notUsed = PresetWordsNotUsedText(read, item.label); !notUsed.empty()) {
+      document_->LogMessage(notUsed, kLogWarning);
+      document_->ShowInformation(Utf8ToWide(notUsed), kInfoWarning);
+    }
     UpdateFromDocument(document_);
   } else {
     for (const std::filesystem::path& path : customImages_)
