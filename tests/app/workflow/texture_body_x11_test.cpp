@@ -245,6 +245,34 @@ TEST(TextureBodyX11, APresetThatDoesNotReadSaysWhyWhenClicked) {
             L"deep).");
 }
 
+// A user's preset holding a parameter this version does not read loaded without a word: the
+// click names it in the log and the message, and the pattern is loaded.
+TEST(TextureBodyX11, APresetClickNamesWhatItDoesNotRead) {
+  FixtureLibrary library;
+  const fs::path newer = library.user / "procedural" / "Bricks" / "Newer.gfpreset";
+  fs::create_directories(newer.parent_path());
+  std::ofstream(newer) << R"({"format": "Grainforge preset", "version": 2, "texture": "Bricks", )"
+                       << R"("parameters": {"grain": 3}})";
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const int bricks = body.Categories()->IndexOf("Bricks");
+  ASSERT_GE(bricks, 0);
+  Press(body.Categories(), body.Categories()->RowRect(bricks));
+  ASSERT_EQ(body.Grid()->Items().size(), 2u);
+  ASSERT_EQ(body.Grid()->Items()[1].label, "Newer");  // the user's presets follow the factory's
+  Press(body.Grid(), body.Grid()->CellRect(1));
+  ASSERT_TRUE(f.doc->proceduralTexture);
+  const std::string said =
+      "The preset \"Newer\" holds parameters this version does not read: grain. They are kept, and saving the "
+      "preset writes them again.";
+  const std::vector<std::string> lines = f.host.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), said), 1);
+  ASSERT_FALSE(f.host.information.empty());
+  EXPECT_EQ(f.host.information.back().first, Utf8ToWide(said));
+}
+
 // Every pattern in the Procedural list can be chosen from the factory library that ships beside
 // the program: each shows at least one preset, and clicking one applies the pattern.
 TEST(TextureBodyX11, EveryPatternOfTheFactoryLibraryHasAPresetToChoose) {
