@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 namespace grainforge::app {
 namespace fs = std::filesystem;
@@ -19,7 +21,20 @@ using mesh::procedural::ProceduralTexture;
 
 namespace {
 
-PresetResult Refused(std::string error) { return {false, std::move(error), {}}; }
+PresetResult Refused(std::string error)
+{
+    PresetResult result;
+    result.error = std::move(error);
+    return result;
+}
+
+PresetResult Done(std::string storedName = {})
+{
+    PresetResult result;
+    result.ok = true;
+    result.storedName = std::move(storedName);
+    return result;
+}
 
 PresetResult CouldNotOpen() { return Refused("could not open the preset"); }
 
@@ -46,6 +61,22 @@ bool IsNewerVersion(const mesh::JsonView& version)
     return version.value->get<std::int64_t>() > kPresetVersion;
 }
 
+void NoteNotRead(PresetResult& result, const std::string& key)
+{
+    if (++result.membersNotReadCount <= kMembersNotReadNamed)
+        result.membersNotRead.push_back(MemberNameForSentence(key));
+}
+
+// A parameter given a value it does not take: named by its label, with the value now in force.
+void NoteNotTaken(PresetResult& result, const ProceduralTexture& pattern, std::string_view key, const std::string& given)
+{
+    for (const mesh::procedural::ParameterSpec& spec : pattern.GetParameters())
+        if (spec.key == key) {
+            result.valuesReplaced.push_back({spec.label, given, ParameterValueText(spec, pattern.GetValue(spec.key))});
+            return;
+        }
+}
+
 PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& pattern)
 {
     std::string format;
@@ -63,10 +94,17 @@ PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& patt
     // The preset's values take the place of all the pattern held, lines not read included.
     pattern.ResetToDefaults();
     pattern.linesNotRead.clear();
+    pattern.membersNotRead.reset();
+    PresetResult result = Done();
     const mesh::JsonView parameters = root.FindMember("parameters");
-    if (parameters.IsObject())
-        mesh::procedural::ReadParameters(pattern, parameters);
-    return {true, {}, {}};
+    if (!parameters.IsObject())
+        return result;
+    const mesh::procedural::ParameterMembersNotUsed notUsed = mesh::procedural::ReadParameters(pattern, parameters);
+    for (const std::string& key : notUsed.notRead)
+        NoteNotRead(result, key);
+    for (const auto& [key, given] : notUsed.notTaken)
+        NoteNotTaken(result, pattern, key, given);
+    return result;
 }
 
 // The next line of `text` without its CR and LF endings; `text` moves past it.
@@ -211,8 +249,14 @@ PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
     if (size.size > kMaxPresetFileBytes)
         return TooLarge(size.size);
     const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(path);
-    if (load.view.IsObject())
-        return ApplyJsonPreset(load.view, pattern);
+    if (load.view.IsObject()) {
+        PresetResult result = ApplyJsonPreset(load.view, pattern);
+        if (result.ok) {
+            result.membersRepeated = load.repeated;
+            result.membersRepeatedCount = load.repeatedCount;
+        }
+        return result;
+    }
     // JSON, but nested past what is read: no older text either, and saying so tells why.
     if (load.status == mesh::JsonLoadStatus::TooDeep)
         return Refused("not a Tessary preset (its values are nested more than " +
@@ -252,9 +296,79 @@ PresetResult ReadLegacyPresetText(std::string_view text, ProceduralTexture& patt
         return ForAnotherPattern(texture, pattern);
     pattern.ResetToDefaults();
     mesh::procedural::ParametersFromText(pattern, text);
-    // The file's first line and its texture line are the preset's own, no parameters.
     pattern.linesNotRead.clear();
-    return {true, {}, {}};
+    pattern.membersNotRead.reset();
+    PresetResult result = Done();
+    // The lines naming no parameter are named, and kept on the pattern as the members of the
+    // form a save writes ("grain=0.5" as "grain": "0.5"), so that saving it again keeps them.
+    // The file's first line and its texture line are the preset's own, no parameters.
+    const mesh::procedural::ParameterWords words = mesh::procedural::SortParameterWords(pattern, text);
+    auto kept = std::make_shared<mesh::JsonValue>(mesh::JsonValue::object());
+    bool firstLine = true;
+    bool textureLine = false;
+    for (const std::string_view line : words.notReadLines) {
+        std::string_view ending = line;
+        while (!ending.empty() && ending.back() == '\r')
+            ending.remove_suffix(1);
+        if (std::exchange(firstLine, false) && ending == kLegacyPresetFirstLine)
+            continue;
+        if (!textureLine && ending.starts_with(kTextureKey) && ending.substr(kTextureKey.size()) == texture) {
+            textureLine = true;
+            continue;
+        }
+        const std::size_t equals = ending.find('=');
+        const std::string key(equals == std::string_view::npos ? ending : ending.substr(0, equals));
+        NoteNotRead(result, key);
+        (*kept)[key] = equals == std::string_view::npos ? mesh::JsonValue() : mesh::JsonValue(std::string(ending.substr(equals + 1)));
+    }
+    if (!kept->empty())
+        pattern.membersNotRead = std::move(kept);
+    for (const mesh::procedural::RepeatedParameterWord& word : words.repeated) {
+        ++result.membersRepeatedCount;
+        if (result.membersRepeated.size() < mesh::kRepeatedMembersRecorded)
+            result.membersRepeated.push_back({std::string(word.key), MemberNameForSentence(std::string(word.dropped)),
+                                              MemberNameForSentence(std::string(word.kept)), word.times});
+    }
+    for (const mesh::procedural::ParameterWordNotNumber& word : words.notNumbers)
+        NoteNotTaken(result, pattern, word.key, mesh::ShortJsonText(mesh::JsonValue(std::string(word.text))));
+    return result;
+}
+
+std::string PresetWordsNotUsedText(const PresetResult& result, std::string_view presetName)
+{
+    const std::string preset = "The preset \"" + std::string(presetName) + "\"";
+    std::string text;
+    if (result.membersNotReadCount > 0) {
+        std::string named;
+        for (const std::string& name : result.membersNotRead)
+            named += (named.empty() ? "" : ", ") + name;
+        if (result.membersNotReadCount > result.membersNotRead.size())
+            named += " and " + mesh::FormatCountGrouped(result.membersNotReadCount - result.membersNotRead.size()) + " more";
+        text = preset + " holds parameters this version does not read: " + named +
+            ". They are kept, and saving the preset writes them again.";
+    }
+    if (!result.membersRepeated.empty()) {
+        std::string named;
+        for (const mesh::JsonRepeatedMember& member : result.membersRepeated) {
+            named += (named.empty() ? "" : "; ") + MemberNameForSentence(member.key) + " " + member.dropped;
+            if (member.times > 2)
+                named += " and " + std::to_string(member.times - 2) + " more";
+            named += (member.times > 2 ? " were" : " was") + std::string(" dropped for ") + member.kept;
+        }
+        if (result.membersRepeatedCount > result.membersRepeated.size())
+            named += "; and " + mesh::FormatCountGrouped(result.membersRepeatedCount - result.membersRepeated.size()) +
+                " more";
+        text += (text.empty() ? "" : " ") + preset + " gives some members more than once, and only the last of each is used: " +
+            named + ".";
+    }
+    if (!result.valuesReplaced.empty()) {
+        std::string named;
+        for (const ReplacedValue& value : result.valuesReplaced)
+            named += (named.empty() ? "" : "; ") + value.key + " " + value.given + " is now " + value.now;
+        text += (text.empty() ? "" : " ") + preset + " holds values its parameters cannot take as they are; each is now its default: " +
+            named + ".";
+    }
+    return text;
 }
 
 PresetResult SavePreset(const LibraryRoots& roots, const ProceduralTexture& pattern, std::string_view presetName)
@@ -303,7 +417,7 @@ PresetResult SavePresetTo(const LibraryRoots& roots, const ProceduralTexture& pa
         return Refused("could not write the preset");
     }
 
-    PresetResult result{true, {}, target.name};
+    PresetResult result = Done(target.name);
     const std::string fileName = target.file.filename().string();
     if (!OwnsPicture(fileName, ListLibraryItems(roots, ProceduralFolder(pattern.Name()), kPresetExtension)))
         return result;  // the picture of that name is another preset's
@@ -324,7 +438,7 @@ PresetResult DeletePreset(const LibraryRoots& roots, std::string_view patternNam
         return Refused("could not delete the preset");
     if (ownsPicture)
         (void)RemoveUsersCopy(roots, folder, PictureName(fileName));
-    return {true, {}, {}};
+    return Done();
 }
 
 std::vector<std::uint8_t> RenderThumbnail(const ProceduralTexture& pattern)

@@ -16,6 +16,7 @@
 // was and never throws (except on allocation failure).
 #pragma once
 
+#include "app/document/project_file.h"
 #include "app/document/user_folders.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/procedural_texture.h"
@@ -64,7 +65,25 @@ struct [[nodiscard]] PresetResult {
     std::string storedName;
     // SavePreset: the preset is saved (ok) but its picture could not be written.
     bool withoutPicture = false;
+    // A preset read (ok): what it holds that was not used, named as a project's members are.
+    // The members of "parameters" (lines of the older form) naming no parameter, the first
+    // kMembersNotReadNamed of them, and how many; the pattern keeps those of "parameters"
+    // (ParameterSet::membersNotRead), so that saving it writes them again.
+    std::vector<std::string> membersNotRead;
+    std::size_t membersNotReadCount = 0;
+    // The first members given more than once (key "parameters.scale"), and how many.
+    std::vector<mesh::JsonRepeatedMember> membersRepeated;
+    std::size_t membersRepeatedCount = 0;
+    // Parameters given a value they do not take, now at their defaults: the label, the value as
+    // given and the value in force.
+    std::vector<ReplacedValue> valuesReplaced;
 };
+
+// What a preset read held that was not used, for the log and the message box, with the name it
+// is listed under; empty when all of it was used: "The preset \"Rough\" holds parameters this
+// version does not read: grain. They are kept, and saving the preset writes them again." and
+// the sentences on members given twice and values not taken, as a project's opening says them.
+std::string PresetWordsNotUsedText(const PresetResult& result, std::string_view presetName);
 
 // The file stem for a preset name: MakeSafeFileName of it, and when that is longer than
 // ".gfpreset" and ends with it (any case) the ending is dropped and the rest made safe again,

@@ -934,6 +934,11 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
     return held;
 }
 
+std::string MemberNameForSentence(const std::string& key)
+{
+    return MemberNameText(key);
+}
+
 std::string ParameterValueText(const grainforge::mesh::procedural::ParameterSpec& spec, float value)
 {
     if (spec.kind != grainforge::mesh::procedural::ParameterKind::Real)

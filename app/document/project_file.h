@@ -240,6 +240,10 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
 void NoteParameterWords(const grainforge::mesh::procedural::ParameterSet& set, std::string_view text,
     const std::string& labelPrefix, ProjectData& data);
 
+// A member's key as a sentence names it: as it is, or, when it holds a control character or is
+// long, as its JSON text shortened.
+std::string MemberNameForSentence(const std::string& key);
+
 // A parameter's value as its field takes it: a whole number for a count, a choice or a switch,
 // else the shortest text that reads back as the float.
 std::string ParameterValueText(const grainforge::mesh::procedural::ParameterSpec& spec, float value);

@@ -45,6 +45,37 @@ const mesh::JsonValue* ImagesArray(const mesh::JsonView& root)
     return images.IsArray() ? images.value : nullptr;
 }
 
+// Why a loaded list does not read as a list; empty when it does.
+std::string ListLoadProblem(const mesh::JsonLoadResult& load)
+{
+    switch (load.status) {
+    case mesh::JsonLoadStatus::Ok:
+        return ImagesArray(load.view) != nullptr ? std::string() : "it holds no \"images\" list";
+    case mesh::JsonLoadStatus::NotJson:
+        return "it is not JSON";
+    case mesh::JsonLoadStatus::TooDeep:
+        return "its values are nested more than " + std::to_string(mesh::kMaxJsonDepth) + " deep";
+    case mesh::JsonLoadStatus::TooLarge:
+        return "it is too large to be a list: it holds " + mesh::FormatCountGrouped(load.size) + " bytes";
+    case mesh::JsonLoadStatus::OpenFailed:
+    case mesh::JsonLoadStatus::NotRegularFile:
+    case mesh::JsonLoadStatus::ReadFailed:
+    case mesh::JsonLoadStatus::OutOfMemory:
+        break;
+    }
+    return "it could not be read";
+}
+
+// The sentence naming a list that was read and could not be, or empty.
+std::string ListNotReadText(std::string_view fileName, const fs::path& file, const std::string& problem)
+{
+    if (problem.empty())
+        return {};
+    const bool images = fileName == kCustomImagesFile;
+    return std::string(images ? "The list of loaded images " : "The list of seam choices ") + file.string() +
+        " could not be read: " + problem;
+}
+
 std::string MemberString(const mesh::JsonValue& object, const char* key)
 {
     const auto found = object.find(key);
@@ -263,16 +294,21 @@ std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, st
 
 // ---- Images loaded from disk -------------------------------------------------------------
 
-std::vector<fs::path> ReadCustomImages(const LibraryRoots& roots)
+std::vector<fs::path> ReadCustomImages(const LibraryRoots& roots, std::string* notRead)
 {
     std::vector<fs::path> images;
     const fs::path file = ResolveLibraryItem(roots, CustomFolder(), kCustomImagesFile);
     if (file.empty())
         return images;
-    const mesh::JsonView root = mesh::LoadJsonFile(file);
-    const mesh::JsonValue* list = ImagesArray(root);
-    if (list == nullptr)
+    const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(file);
+    const mesh::JsonValue* list = ImagesArray(load.view);
+    if (list == nullptr) {
+        // Shown as an empty list, which says nothing of the file the user keeps: named here.
+        if (notRead != nullptr)
+            *notRead = ListNotReadText(kCustomImagesFile, file, ListLoadProblem(load)) +
+                ". It is kept as it is; the Custom tab shows none of its images.";
         return images;
+    }
     for (const mesh::JsonValue& element : *list) {
         if (element.is_string() && !element.get_ref<const std::string&>().empty())
             images.emplace_back(element.get<std::string>());
@@ -313,34 +349,14 @@ std::string LibraryListProblem(const LibraryRoots& roots, std::string_view fileN
     std::error_code error;
     if (target.empty() || fs::symlink_status(target, error).type() != fs::file_type::regular)
         return {};
-    const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(target);
-    switch (load.status) {
-    case mesh::JsonLoadStatus::Ok:
-        return ImagesArray(load.view) != nullptr ? std::string() : "it holds no \"images\" list";
-    case mesh::JsonLoadStatus::NotJson:
-        return "it is not JSON";
-    case mesh::JsonLoadStatus::TooDeep:
-        return "its values are nested more than " + std::to_string(mesh::kMaxJsonDepth) + " deep";
-    case mesh::JsonLoadStatus::TooLarge:
-        return "it is too large to be a list: it holds " + mesh::FormatCountGrouped(load.size) + " bytes";
-    case mesh::JsonLoadStatus::OpenFailed:
-    case mesh::JsonLoadStatus::NotRegularFile:
-    case mesh::JsonLoadStatus::ReadFailed:
-    case mesh::JsonLoadStatus::OutOfMemory:
-        break;
-    }
-    return "it could not be read";
+    return ListLoadProblem(mesh::LoadJsonFileWithStatus(target));
 }
 
 std::string LibraryListKeptText(const LibraryRoots& roots, std::string_view fileName)
 {
-    const std::string problem = LibraryListProblem(roots, fileName);
-    if (problem.empty())
-        return {};
-    const bool images = fileName == kCustomImagesFile;
-    return std::string(images ? "The list of loaded images " : "The list of seam choices ") +
-        UserLibraryPath(roots, CustomFolder(), fileName).string() + " could not be read: " + problem +
-        ". It is kept as it is, and nothing was added to it or taken from it.";
+    const std::string said =
+        ListNotReadText(fileName, UserLibraryPath(roots, CustomFolder(), fileName), LibraryListProblem(roots, fileName));
+    return said.empty() ? said : said + ". It is kept as it is, and nothing was added to it or taken from it.";
 }
 
 // ---- Seam choices ------------------------------------------------------------------------

@@ -55,8 +55,12 @@ std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, st
 
 // ---- Images loaded from disk -------------------------------------------------------------
 
-// The remembered images, most recent first: the non-empty strings of the "images" array.
-std::vector<std::filesystem::path> ReadCustomImages(const LibraryRoots& roots);
+// The remembered images, most recent first: the non-empty strings of the "images" array. When
+// the list's file (the user's copy, else the factory one) is there but does not read as a list,
+// `notRead` (when given) receives a sentence naming it and why: "The list of loaded images
+// <path> could not be read: it is not JSON. It is kept as it is; the Custom tab shows none of
+// its images." It is left as it is otherwise.
+std::vector<std::filesystem::path> ReadCustomImages(const LibraryRoots& roots, std::string* notRead = nullptr);
 
 // Replaces the "images" array in the user root's "custom/images.json", keeping the file's other
 // members; false without a user root, when the user's copy is there but does not read as a

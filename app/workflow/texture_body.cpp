@@ -153,13 +153,16 @@ void CTextureBody::UpdateFromDocument(CGrainforgeDoc* document) {
 
 void CTextureBody::SetLibrary(LibraryRoots roots) {
   library_.SetRoots(std::move(roots), ThumbnailCacheFolder());
-  ReadCustomList();
+  ReadCustomList(tab_ == kTabCustom);
   RebuildCategories();
   RebuildThumbnails();
 }
 
 void CTextureBody::SetTab(int tab) {
   tab_ = tab;
+  // Read afresh as the tab opens: a list that does not read would show as an empty tab, so the
+  // log says which file and why, once a reading.
+  if (tab == kTabCustom) ReadCustomList(true);
   if (tabs_ != nullptr && tab >= 0 && tab <= kTabCustom && tabs_->Selected() != tab) tabs_->SetSelected(tab);
   RebuildCategories();
   RebuildThumbnails();
@@ -216,7 +219,11 @@ std::vector<ThumbnailItem> CTextureBody::CustomImageItems() {
   return items;
 }
 
-void CTextureBody::ReadCustomList() { customImages_ = ReadCustomImages(library_.Roots()); }
+void CTextureBody::ReadCustomList(bool sayNotRead) {
+  std::string notRead;
+  customImages_ = ReadCustomImages(library_.Roots(), &notRead);
+  if (sayNotRead && !notRead.empty() && document_ != nullptr) document_->LogMessage(notRead, kLogWarning);
+}
 
 bool CTextureBody::IsCustomImage(const std::filesystem::path& path) const {
   const std::string key = ImageKey(path);
@@ -263,13 +270,19 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     // The cell's own file: its shown name may lead to another preset's ("Rock " to "Rock.gfpreset").
     if (item.file.empty()) return;
     // A preset that does not read says why, rather than leaving a tile that does nothing.
-    if (const PresetResult read = ReadPreset(item.file, *pattern); !read.ok) {
+    const PresetResult read = ReadPreset(item.file, *pattern);
+    if (!read.ok) {
       const std::string said = "The preset \"" + item.label + "\" could not be loaded: " + read.error + ".";
       document_->LogMessage(said, kLogWarning);
       document_->ShowInformation(Utf8ToWide(said), kInfoWarning);
       return;
     }
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
+    // What the file holds that this version did not use is named, as a project's opening names it.
+    if (const std::string notUsed = PresetWordsNotUsedText(read, item.label); !notUsed.empty()) {
+      document_->LogMessage(notUsed, kLogWarning);
+      document_->ShowInformation(Utf8ToWide(notUsed), kInfoWarning);
+    }
     UpdateFromDocument(document_);
   } else {
     for (const std::filesystem::path& path : customImages_)

@@ -80,7 +80,8 @@ private:
   void RebuildCategories();
   void RebuildThumbnails();
   std::vector<ThumbnailItem> CustomImageItems();
-  void ReadCustomList();
+  // `sayNotRead`: a list file that does not read is named in the log.
+  void ReadCustomList(bool sayNotRead = false);
   bool IsCustomImage(const std::filesystem::path& path) const;
   void LoadImagePath(const std::filesystem::path& path);
   void SendCommand(int commandId);

@@ -1,6 +1,8 @@
 #include "engine/textures/parameter_set.h"
 #include "engine/mesh/report_text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -340,22 +342,51 @@ void WriteParameters(const ParameterSet& set, JsonNode object)
             break;
         }
     }
+    // Kept members go back after the entries, as they were; a key the table now names is the
+    // entry's own.
+    JsonValue* written = object.Resolve();
+    if (set.membersNotRead == nullptr || written == nullptr || !written->is_object() || !set.membersNotRead->is_object())
+        return;
+    for (const auto& member : set.membersNotRead->items())
+        if (!written->contains(member.key()))
+            (*written)[member.key()] = member.value();
 }
 
-void ReadParameters(ParameterSet& set, const JsonView& object)
+ParameterMembersNotUsed ReadParameters(ParameterSet& set, const JsonView& object)
 {
+    ParameterMembersNotUsed notUsed;
     for (const ParameterSpec& spec : set.GetParameters()) {
         const JsonView member = object.FindMember(spec.key);
+        bool taken = member.IsEmpty();
         if (spec.kind == ParameterKind::Switch) {
             bool on = false;
-            if (member.TakeBool(on))
+            if (member.TakeBool(on)) {
                 set.SetValue(spec.key, on ? 1.0f : 0.0f);
-            continue;
-        }
-        float number = 0.0f;
-        if (member.TakeFloat(number))
+                taken = true;
+            }
+        } else if (float number = 0.0f; member.TakeFloat(number)) {
             set.SetValue(spec.key, number);
+            taken = true;
+        }
+        if (!taken)
+            notUsed.notTaken.push_back({spec.key, ShortJsonText(*member.value)});
     }
+    set.membersNotRead.reset();
+    if (object.value == nullptr || !object.value->is_object())
+        return notUsed;
+    const std::vector<ParameterSpec>& table = set.GetParameters();
+    auto kept = std::make_shared<JsonValue>(JsonValue::object());
+    for (const auto& member : object.value->items()) {
+        const bool known = std::any_of(table.begin(), table.end(),
+            [&](const ParameterSpec& spec) { return spec.key == member.key(); });
+        if (known)
+            continue;
+        notUsed.notRead.push_back(member.key());
+        (*kept)[member.key()] = member.value();
+    }
+    if (!kept->empty())
+        set.membersNotRead = std::move(kept);
+    return notUsed;
 }
 
 }  // namespace grainforge::mesh::procedural

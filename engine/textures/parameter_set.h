@@ -11,6 +11,7 @@
 #include "engine/mesh/json_settings.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,10 @@ public:
     // (a newer version's parameter, a note), as they were, each ending with "\n": written back
     // after the entries (ParametersToText), so a save or an undo keeps them.
     std::string linesNotRead;
+    // The members of the object last read (ReadParameters) that name no entry (a newer
+    // version's parameter, a note), as they were: written back after the entries
+    // (WriteParameters), so a preset saved again keeps them. Null when there were none.
+    std::shared_ptr<const JsonValue> membersNotRead;
 };
 
 // "Name: Label value, Label value" for the log.
@@ -131,9 +136,19 @@ ParameterWords SortParameterWords(const ParameterSet& set, std::string_view text
 // The values as members of the given object: Real as the shortest float, Integer and Choice
 // as rounded integers, Switch as a boolean.
 void WriteParameters(const ParameterSet& set, JsonNode object);
+// What ReadParameters did not use of an object, in the object's order.
+struct ParameterMembersNotUsed {
+    std::vector<std::string> notRead;  // the keys of members that name no entry
+    struct NotTaken {
+        std::string key;    // the entry's key
+        std::string given;  // the member's value as ShortJsonText says it
+    };
+    std::vector<NotTaken> notTaken;  // members naming an entry with a value it does not take
+};
 // Reads the members that WriteParameters writes: a Switch takes only a boolean, the other
 // kinds only a number a float can hold (then clamped and rounded). Entries without a usable
-// member keep their values; members not in the table are ignored.
-void ReadParameters(ParameterSet& set, const JsonView& object);
+// member keep their values. Members not in the table are kept as the set's membersNotRead
+// (null when there are none); they and the members whose values were not taken are returned.
+ParameterMembersNotUsed ReadParameters(ParameterSet& set, const JsonView& object);
 
 }  // namespace grainforge::mesh::procedural

@@ -466,7 +466,10 @@ void CProceduralTextureDialog::OnPresetChosen() {
   ShowRowRefusal({});
   ShowParameterValues();
   UpdateProceduralPreview();
-  SetInformation(L"Loaded \"" + entry->name + L"\".");
+  // What the file holds that this version did not use is named with it.
+  const std::string notUsed = PresetWordsNotUsedText(result, ToUtf8(entry->name));
+  SetInformation(L"Loaded \"" + entry->name + L"\"." +
+                 (notUsed.empty() ? std::wstring() : L" " + wxString::FromUTF8(notUsed).ToStdWstring()));
 }
 
 void CProceduralTextureDialog::SavePreset() {

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -206,6 +207,74 @@ TEST(ReadPreset, ReadsTheOlderTextForm)
     EXPECT_EQ(std::tuple(result.ok, result.error), std::tuple(true, ""));
     EXPECT_EQ(std::tuple(noise->GetValue("scale"), noise->GetValue("detail"), noise->GetValue("invert")),
               std::tuple(20.0f, 2.5f, 0.0f));  // invert back to its default
+}
+
+// What a preset holds that this version does not use was dropped without a word, and a save of
+// the preset lost it: it is named as a project's members are (not read, given twice, not a
+// number), and the members not read go back into the preset when it is saved again.
+TEST(ReadPreset, NamesWhatItDoesNotUseAndASaveWritesTheMembersNotReadAgain)
+{
+    const std::string json = "{\"format\": \"Grainforge preset\", \"version\": 2, \"texture\": \"Noise\", "
+                             "\"parameters\": ";
+    const std::string kept = ". They are kept, and saving the preset writes them again.";
+    const struct {
+        std::string text;
+        std::string said;
+        float scale;
+        nlohmann::json keptMembers;  // what a save writes besides the pattern's own
+    } cases[] = {
+        {json + "{\"scale\": 12}}", "", 12.0f, nlohmann::json::object()},
+        {json + "{\"scale\": 12, \"grain\": 3, \"notes\": {\"a\": [1]}}}",
+         "The preset \"p\" holds parameters this version does not read: grain, notes" + kept, 12.0f,
+         {{"grain", 3}, {"notes", {{"a", {1}}}}}},
+        {json + "{\"scale\": 12, \"scale\": 14}}",
+         "The preset \"p\" gives some members more than once, and only the last of each is used: parameters.scale "
+         "12 was dropped for 14.",
+         14.0f, nlohmann::json::object()},
+        {json + "{\"scale\": \"big\", \"invert\": 1}}",
+         "The preset \"p\" holds values its parameters cannot take as they are; each is now its default: Cells per "
+         "tile \"big\" is now 6; Invert 1 is now 0.",
+         6.0f, nlohmann::json::object()},
+        {"Grainforge preset 1\r\nname=Old\r\ntexture=Noise\r\nscale=20\r\nscale=21\r\ndetail=lots\r\nnote\r\n",
+         "The preset \"p\" holds parameters this version does not read: name, note" + kept +
+             " The preset \"p\" gives some members more than once, and only the last of each is used: scale 20 was "
+             "dropped for 21. The preset \"p\" holds values its parameters cannot take as they are; each is now its "
+             "default: Detail \"lots\" is now 3.",
+         21.0f, {{"name", "Old"}, {"note", nullptr}}},
+    };
+    for (const auto& [text, said, scale, keptMembers] : cases) {
+        SCOPED_TRACE(text);
+        PresetLibrary library;
+        const fs::path file = library.user / "procedural/Noise/p.gfpreset";
+        fs::create_directories(file.parent_path());
+        WriteAllText(file, text);
+        const auto noise = ChangedNoise();
+        const PresetResult result = ReadPreset(file, *noise);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(PresetWordsNotUsedText(result, "p"), said);
+        EXPECT_EQ(noise->GetValue("scale"), scale);
+
+        // Saved over itself, the preset keeps what it held; the pattern's own values are its.
+        ASSERT_TRUE(SavePreset(library.roots, *noise, "p").ok);
+        const std::vector<std::uint8_t> bytes = test::ReadAllBytes(file);
+        const nlohmann::json parameters = nlohmann::json::parse(bytes.begin() + 3, bytes.end())["parameters"];
+        nlohmann::json others = nlohmann::json::object();
+        for (const auto& [key, value] : parameters.items())
+            if (noise->GetParameters().end() == std::find_if(noise->GetParameters().begin(), noise->GetParameters().end(),
+                                                     [&](const auto& spec) { return spec.key == key; }))
+                others[key] = value;
+        EXPECT_EQ(others, keptMembers);
+        EXPECT_EQ(parameters["scale"], scale);
+        const auto again = Noise();
+        const PresetResult reread = ReadPreset(file, *again);
+        EXPECT_EQ(again->values, noise->values);
+        EXPECT_EQ(reread.membersNotReadCount, keptMembers.size());
+
+        // A preset read after it takes the place of all it held, its members not read included.
+        WriteAllText(file, json + "{}}");
+        ASSERT_TRUE(ReadPreset(file, *noise).ok);
+        EXPECT_EQ(noise->membersNotRead, nullptr);
+    }
 }
 
 TEST(ReadPreset, AFileThatCannotBeLookedAtGivesCouldNotOpenNotAnException)

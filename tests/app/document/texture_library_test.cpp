@@ -165,6 +165,15 @@ TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
             const std::string kept = LibraryListKeptText(library.roots, name);
             EXPECT_NE(kept.find(list.string() + " could not be read: " + problem + ". It is kept as it is"),
                 std::string::npos) << kept;
+            // Read, it showed as an empty list without a word: the reader names it and why.
+            std::string notRead = "as it was";
+            const std::vector<fs::path> images = ReadCustomImages(library.roots, &notRead);
+            EXPECT_TRUE(images.empty());
+            if (name == kCustomImagesFile)
+                EXPECT_EQ(notRead, "The list of loaded images " + list.string() + " could not be read: " + problem +
+                    ". It is kept as it is; the Custom tab shows none of its images.");
+            else
+                EXPECT_EQ(notRead, "as it was");  // no list of images there to read
         }
     }
 }
@@ -179,6 +188,9 @@ TEST(LibraryLists, AListThatReadsOrIsNotThereHasNoProblem)
     ASSERT_TRUE(PutCustomImageFirst(library.roots, "/img/a.png"));
     EXPECT_EQ(LibraryListProblem(library.roots, kCustomImagesFile), "");
     EXPECT_EQ(LibraryListKeptText(library.roots, kCustomImagesFile), "");
+    std::string notRead;
+    EXPECT_EQ(ReadCustomImages(library.roots, &notRead), std::vector<fs::path>{"/img/a.png"});
+    EXPECT_EQ(notRead, "");
 }
 
 TEST(LibraryLists, KeepWhatTheProgramDoesNotKnow)

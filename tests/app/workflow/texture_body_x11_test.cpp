@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include <wx/button.h>
@@ -244,6 +245,34 @@ TEST(TextureBodyX11, APresetThatDoesNotReadSaysWhyWhenClicked) {
             L"deep).");
 }
 
+// A user's preset holding a parameter this version does not read loaded without a word: the
+// click names it in the log and the message, and the pattern is loaded.
+TEST(TextureBodyX11, APresetClickNamesWhatItDoesNotRead) {
+  FixtureLibrary library;
+  const fs::path newer = library.user / "procedural" / "Bricks" / "Newer.gfpreset";
+  fs::create_directories(newer.parent_path());
+  std::ofstream(newer) << R"({"format": "Grainforge preset", "version": 2, "texture": "Bricks", )"
+                       << R"("parameters": {"grain": 3}})";
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const int bricks = body.Categories()->IndexOf("Bricks");
+  ASSERT_GE(bricks, 0);
+  Press(body.Categories(), body.Categories()->RowRect(bricks));
+  ASSERT_EQ(body.Grid()->Items().size(), 2u);
+  ASSERT_EQ(body.Grid()->Items()[1].label, "Newer");  // the user's presets follow the factory's
+  Press(body.Grid(), body.Grid()->CellRect(1));
+  ASSERT_TRUE(f.doc->proceduralTexture);
+  const std::string said =
+      "The preset \"Newer\" holds parameters this version does not read: grain. They are kept, and saving the "
+      "preset writes them again.";
+  const std::vector<std::string> lines = f.host.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), said), 1);
+  ASSERT_FALSE(f.host.information.empty());
+  EXPECT_EQ(f.host.information.back().first, Utf8ToWide(said));
+}
+
 // Every pattern in the Procedural list can be chosen from the factory library that ships beside
 // the program: each shows at least one preset, and clicking one applies the pattern.
 TEST(TextureBodyX11, EveryPatternOfTheFactoryLibraryHasAPresetToChoose) {
@@ -302,6 +331,40 @@ TEST(TextureBodyX11, CustomLoadAddsTheImageAndARightClickTakesItOut) {
   EXPECT_TRUE(body.Grid()->Items().empty());
   EXPECT_TRUE(ReadCustomImages(f.doc->LibraryRootsOfHost()).empty());
   EXPECT_TRUE(fs::exists(mine));  // the file itself stays
+}
+
+// A list of loaded images that does not read showed as an empty Custom tab without a word; it
+// was named only when a write was refused. Opening the tab names it, once each time it is read,
+// and the file stays as it was.
+TEST(TextureBodyX11, OpeningTheCustomTabNamesAListThatDoesNotRead) {
+  FixtureLibrary library;
+  const fs::path list = library.user / "custom" / "images.json";
+  fs::create_directories(list.parent_path());
+  const std::string deep = std::string("{\"images\": [\"/img/a.png\"], \"x\": ") + std::string(100000, '[') +
+                           std::string(100000, ']') + "}";
+  std::ofstream(list) << deep;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const auto named = [&] {
+    std::size_t count = 0;
+    for (const std::string& line : f.host.Lines())
+      if (line == "The list of loaded images " + list.string() +
+                      " could not be read: its values are nested more than 256 deep. It is kept as it is; the "
+                      "Custom tab shows none of its images.")
+        ++count;
+    return count;
+  };
+  EXPECT_EQ(named(), 0u);  // not read for a tab not opened
+  PressTab(body, kTabCustom);
+  EXPECT_TRUE(body.Grid()->Items().empty());
+  EXPECT_EQ(named(), 1u);
+  PressTab(body, kTabTextures);
+  PressTab(body, kTabCustom);
+  EXPECT_EQ(named(), 2u);
+  std::ifstream in(list);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), deep);
 }
 
 // Choosing "Mirror" applies it and mirrors the preview's right and bottom copies; choosing the
