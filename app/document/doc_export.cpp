@@ -172,8 +172,9 @@ void CGrainforgeDoc::OnMeshRepair()
         L"Repair the part as loaded?\n\nRepair welds corners, removes empty, duplicate and double-skinned "
         L"triangles, turns wrongly wound ones, splits non-manifold edges where two solids touch, closes "
         L"small gaps where triangles are missing (holes in the design are kept) and removes crumbs too "
-        L"small to print. It does not move the surface: triangles passing through others stay as they "
-        L"are.\n\nIt replaces the part as loaded; open the file again to get the original back.";
+        L"small to print. It moves corners only as far as welding and splitting take them, and says so "
+        L"where that changes a body past the Save STL check's rule; triangles passing through others "
+        L"stay as they are.\n\nIt replaces the part as loaded; open the file again to get the original back.";
     if (host.prompts == nullptr || !host.prompts->AskYesNo(question))
         return;
     // A repair that changed nothing, or failed, has said why in the box already.

@@ -290,6 +290,8 @@ TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
     doc.OnMeshRepair();
     ASSERT_EQ(f.host.questions.size(), 1u);
     EXPECT_EQ(f.host.questions[0].rfind(L"Repair the part as loaded?\n\n", 0), 0u);
+    // Welding and splitting move corners, so the question promises no still surface.
+    EXPECT_EQ(f.host.questions[0].find(L"does not move the surface"), std::wstring::npos);
     EXPECT_EQ(doc.loadedPart.TriangleCount(), 24u);
 
     f.host.answers = {app::PromptAnswer::yes};
