@@ -1,4 +1,5 @@
 #include "app/document/document_commands.h"
+#include "app/document/field_ranges.h"
 #include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
@@ -213,8 +214,9 @@ void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
         return;
     const mesh::Transform3x4 change =
         mesh::ComposeTransforms(newTransform, mesh::InvertTransform(partTransform));
+    // Carried as their fields show them, as a drag leaves them.
     for (mesh::MaskVolume& mask : maskVolumes)
-        mask = mesh::TransformMask(mask, change);
+        mask = HeldToMaskFieldDecimals(mesh::TransformMask(mask, change));
     partTransform = newTransform;
     RebuildWorkingPart();
     SetModifiedFlag(true);
