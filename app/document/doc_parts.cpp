@@ -67,7 +67,9 @@ bool CGrainforgeDoc::ImportStl(const std::filesystem::path& given)
     }
     if (!read.ok) {
         LogMessage("Import failed: " + read.error, kLogError);
-        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error), kInfoError, InfoEvent::part);
+        // The box stands apart from the log's "Opening" line: it names the file itself.
+        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error) + L"\n" + PathToWide(path),
+            kInfoError, InfoEvent::part);
         return false;
     }
 
