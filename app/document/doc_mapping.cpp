@@ -1,5 +1,6 @@
 #include "app/document/grainforge_doc.h"
 #include "app/document/document_commands.h"
+#include "app/document/field_ranges.h"
 #include "app/document/log_text.h"
 
 #include "engine/displacement/cage_gizmo.h"
@@ -145,9 +146,11 @@ void CGrainforgeDoc::UpdateMaskVolume(int index, const mesh::MaskVolume& volume)
     if (index < 0 || static_cast<std::size_t>(index) >= maskVolumes.size())
         return;
     mesh::MaskVolume& stored = maskVolumes[static_cast<std::size_t>(index)];
-    if (mesh::MaskVolumeEquals(stored, volume))
+    // A drag moves a volume by any fraction: kept as its fields show it, as a project reopens it.
+    const mesh::MaskVolume held = HeldToMaskFieldDecimals(volume, &stored);
+    if (mesh::MaskVolumeEquals(stored, held))
         return;
-    stored = volume;
+    stored = held;
     UpdatePreview();
 }
 
@@ -174,7 +177,7 @@ int CGrainforgeDoc::AddMaskVolume(mesh::MaskVolume volume)
         return -1;
     }
     CommitPendingEdit();
-    maskVolumes.push_back(std::move(volume));
+    maskVolumes.push_back(HeldToMaskFieldDecimals(std::move(volume)));
     selectedMask = static_cast<int>(maskVolumes.size()) - 1;
     UpdatePreview();
     return selectedMask;

@@ -1,4 +1,5 @@
 #include "app/document/document_commands.h"
+#include "app/document/field_ranges.h"
 #include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
@@ -66,7 +67,9 @@ bool CGrainforgeDoc::ImportStl(const std::filesystem::path& given)
     }
     if (!read.ok) {
         LogMessage("Import failed: " + read.error, kLogError);
-        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error), kInfoError, InfoEvent::part);
+        // The box stands apart from the log's "Opening" line: it names the file itself.
+        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error) + L"\n" + PathToWide(path),
+            kInfoError, InfoEvent::part);
         return false;
     }
 
@@ -213,8 +216,9 @@ void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
         return;
     const mesh::Transform3x4 change =
         mesh::ComposeTransforms(newTransform, mesh::InvertTransform(partTransform));
+    // Carried as their fields show them, as a drag leaves them.
     for (mesh::MaskVolume& mask : maskVolumes)
-        mask = mesh::TransformMask(mask, change);
+        mask = HeldToMaskFieldDecimals(mesh::TransformMask(mask, change));
     partTransform = newTransform;
     RebuildWorkingPart();
     SetModifiedFlag(true);

@@ -43,6 +43,10 @@ bool IsInFieldRange(double value, const NumberFieldRule& rule);
 // after the point than the rule's decimals.
 bool IsShownAsItIs(double value, const NumberFieldRule& rule);
 
+// `value` as the field writes it and reads it back: at the rule's decimals (whole for a
+// wholeNumber rule); as it is where the rule shows any number of digits or it is not finite.
+double AsFieldShowsIt(double value, const NumberFieldRule& rule);
+
 // A range end kept as a float (a pattern's limits), as the number people read and type: the
 // shortest decimal that is that float. 0.45f is 0.449999988 as a double, and a typed "0.45"
 // compared with that lay outside the range the field itself gave the value.
@@ -187,6 +191,13 @@ inline constexpr NumberFieldRule kMaskFieldRules[10] = {
     {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm",
         .decimals = kMaskFieldDecimals},
 };
+
+// The volume with each value its field's range holds as the field shows it (two decimals), as a
+// project is read: what the program writes from a drag, a fit or a typed field reopens as it was
+// and shows as it is. A value past the field's range (a volume placed far out) is kept as it is,
+// and so is each value equal to `before`'s, where given: an edit moves only what it changed.
+grainforge::mesh::MaskVolume HeldToMaskFieldDecimals(
+    grainforge::mesh::MaskVolume volume, const grainforge::mesh::MaskVolume* before = nullptr);
 
 // ---- The export check's fields ---------------------------------------------------------------
 

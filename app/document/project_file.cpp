@@ -836,6 +836,8 @@ TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
     TakenKeys taken;
     std::vector<double> given(numbers.size());
     std::vector<bool> nearest(numbers.size(), true);
+    // As held, before a float keeps it: named so ("10.01", not the float nearest to it).
+    std::vector<double> held(numbers.size());
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         const ProjectNumber& number = numbers[i];
         given[i] = ShownValue(number);
@@ -847,7 +849,8 @@ TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
             }
         }
         bool near = true;
-        StoreShown(number, HoldProjectNumber(number, given[i], ShownValue(defaults[i]), &near));
+        held[i] = HoldProjectNumber(number, given[i], ShownValue(defaults[i]), &near);
+        StoreShown(number, held[i]);
         nearest[i] = near;
     }
     // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take.
@@ -858,8 +861,9 @@ TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
                 nearest[i] = false;
             }
     for (std::size_t i = 0; i < numbers.size(); ++i)
-        if (!StandsFor(ShownValue(numbers[i]), given[i]))
-            data.valuesHeld.push_back(NamedHeldValue(numbers[i], given[i], ShownValue(numbers[i]), !nearest[i]));
+        if (const double now = ShownValue(numbers[i]); !StandsFor(now, given[i]))
+            data.valuesHeld.push_back(
+                NamedHeldValue(numbers[i], given[i], StandsFor(now, held[i]) ? held[i] : now, !nearest[i]));
 
     HoldSeamlessParameters(data);
 

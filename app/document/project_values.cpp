@@ -219,7 +219,16 @@ double HoldProjectNumber(const ProjectNumber& number, double shown, double fallb
         number.outside != nullptr && !IsInFieldRange(shown, *number.rule) ? *number.outside : *number.rule;
     if (nearest != nullptr)
         *nearest = HasNearestInFieldRange(shown, rule);
-    return HoldToFieldRange(shown, rule, fallback);
+    const double held = HoldToFieldRange(shown, rule, fallback);
+    if (rule.decimals < 0 || !std::isfinite(held))
+        return held;
+    // A field showing fewer digits than the file gives would show another value than the one in
+    // force and saved: held to what it shows of the value as stored (10.005 as a float shows
+    // "10.01").
+    double stored = StoredFromShown(number, held);
+    if (std::holds_alternative<float*>(number.value))
+        stored = static_cast<float>(stored);
+    return AsFieldShowsIt(stored * number.scale / number.divisor, rule);
 }
 
 bool HoldsAsItStands(const ProjectNumber& number)

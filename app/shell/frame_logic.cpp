@@ -30,6 +30,21 @@ StatusPaneWidths StatusPaneWidthsAt(int dpi) {
   return StatusPaneWidths{ScaleForDpi(170, dpi), ScaleForDpi(130, dpi), ScaleForDpi(150, dpi)};
 }
 
+SidePaneWidths SidePaneWidthsFor(int frameWidth, int leftWidth, int rightWidth) {
+  SidePaneWidths widths{std::max(leftWidth, 0), std::max(rightWidth, 0)};
+  const long long room = static_cast<long long>(frameWidth) - (static_cast<long long>(frameWidth) + 2) / 3;
+  long long over = widths.left + widths.right - std::max(room, 0LL);
+  // The information pane first, whose text wraps; then the workflow pane, whose lists and
+  // toolbars begin to cut their labels.
+  for (int* width : {&widths.right, &widths.left}) {
+    const int least = static_cast<int>(static_cast<long long>(*width) * kLeastSidePanePercent / 100);
+    const int giving = static_cast<int>(std::clamp<long long>(over, 0, *width - least));
+    *width -= giving;
+    over -= giving;
+  }
+  return widths;
+}
+
 StatusPaneWidths StatusPaneWidthsFor(int dpi, int widestToolText, int widestFrameText) {
   StatusPaneWidths widths = StatusPaneWidthsAt(dpi);
   const int margin = ScaleForDpi(kStatusTextMargin, dpi);

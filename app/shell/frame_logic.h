@@ -39,6 +39,22 @@ inline constexpr int kStatusTextMargin = 12;
 // so that the bar never cuts a text short.
 StatusPaneWidths StatusPaneWidthsFor(int dpi, int widestToolText, int widestFrameText);
 
+// ---- Side panes ------------------------------------------------------------------------------
+
+// The workflow (left) and information (right) panes' widths in a frame `frameWidth` pixels
+// across, given their widths at the DPI. As given while the view between them keeps at least a
+// third of the frame; in a narrower frame they give way so that it does, the information pane
+// first, each to no less than kLeastSidePanePercent of its width, where its contents would no
+// longer fit. At
+// 800 x 600 the view, with the mask panel docked in it, was about 90 px wide.
+inline constexpr int kLeastSidePanePercent = 60;
+struct SidePaneWidths {
+  int left = 0;
+  int right = 0;
+  friend bool operator==(const SidePaneWidths&, const SidePaneWidths&) = default;
+};
+SidePaneWidths SidePaneWidthsFor(int frameWidth, int leftWidth, int rightWidth);
+
 // The message pane's text while a run goes: "Working..." without a stage, "<stage>... 50%" with
 // a known fraction, "<stage>..." without one; "  (draft)" for a preview run; always followed by
 // "   -  Mesh > Stop Processing, or Escape, to cancel".

@@ -145,6 +145,11 @@ CMainFrame::CMainFrame(const MainFrameParts& parts)
   Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
   Bind(wxEVT_DROP_FILES, &CMainFrame::OnDropFiles, this);
   Bind(wxEVT_DPI_CHANGED, &CMainFrame::OnDpiChanged, this);
+  // Before the frame's own layout, which the skip lets run.
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    FitSidePanes();
+    event.Skip();
+  });
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { if (gauge_ != nullptr) gauge_->Pulse(); },
        marqueeTimer_.GetId());
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateLockIndicators(); }, lockTimer_.GetId());
@@ -254,7 +259,18 @@ void CMainFrame::ApplyDpi(int dpi) {
   output_->SetDpi(dpi);
   rightHost_->SetDpi(dpi);
   SizeStatusPanes();
+  FitSidePanes();
   Layout();
+}
+
+void CMainFrame::FitSidePanes() {
+  if (rightHost_ == nullptr) return;
+  const int dpi = GetWindowDpi(this);
+  const int left = left_.pane != nullptr ? StaticPaneSize(left_.pane->Design(), dpi).width : 0;
+  const SidePaneWidths widths =
+      SidePaneWidthsFor(GetClientSize().x, left, StaticPaneSize(rightHost_->Design(), dpi).width);
+  if (left_.pane != nullptr) left_.pane->SetFixedWidth(widths.left);
+  rightHost_->SetFixedWidth(widths.right);
 }
 
 void CMainFrame::SizeStatusPanes() {

@@ -108,6 +108,8 @@ private:
   void OnCharHook(wxKeyEvent& event);
   void OnDropFiles(wxDropFilesEvent& event);
   void OnStatusBarSize(wxSizeEvent& event);
+  // Gives the side panes their widths for the frame's width (SidePaneWidthsFor).
+  void FitSidePanes();
   void OnDpiChanged(wxDPIChangedEvent& event);
 
   CommandRouting routing_;

@@ -62,6 +62,12 @@ void CStaticPane::SetDpi(int dpi) {
   if (wxWindow* parent = GetParent()) parent->Layout();
 }
 
+void CStaticPane::SetFixedWidth(int width) {
+  if (design_.width <= 0 || GetMinSize().x == width) return;
+  SetMinSize(wxSize(width, GetMinSize().y));
+  SetMaxSize(wxSize(width, GetMaxSize().y));
+}
+
 void CStaticPane::OnPaintCaption(wxPaintEvent&) {
   wxAutoBufferedPaintDC dc(captionStrip_);
   const int dpi = GetWindowDpi(captionStrip_);

@@ -38,6 +38,10 @@ public:
   // dependent contents override it and call this first.
   virtual void SetDpi(int dpi);
 
+  // Narrows (or widens back) a pane of fixed width to `width`, as the frame gives way to the view
+  // in a narrow window; SetDpi brings back the designed width. The frame lays out after.
+  void SetFixedWidth(int width);
+
   PaneDesignSize Design() const { return design_; }
   const std::wstring& Caption() const { return caption_; }
   wxWindow* CaptionStrip() const { return captionStrip_; }

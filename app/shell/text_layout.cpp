@@ -37,7 +37,17 @@ std::vector<TextRow> WrapText(const ITextMetrics& metrics, std::wstring_view tex
   std::vector<TextRow> rows;
   int p = 0;
   while (true) {
-    const int n = FitFrom(extents, p, rows.empty() ? firstWidth : nextWidth);
+    const int width = rows.empty() ? firstWidth : nextWidth;
+    int n = FitFrom(extents, p, width);
+    // The extents are measured along the whole line; a row drawn on its own may come out wider
+    // (GTK gave "nothing of that name is in its folder" 8 px more than its share, and the box cut
+    // its last letters): such a row gives back characters until it fits as drawn.
+    const auto drawn = [&](int count) {
+      std::wstring_view row = text.substr(static_cast<std::size_t>(p), static_cast<std::size_t>(count));
+      while (!row.empty() && row.back() == L' ') row.remove_suffix(1);
+      return metrics.Width(row);
+    };
+    while (n > 1 && drawn(n) > width) --n;
     if (p + n >= length) {
       rows.push_back({p, length});
       break;

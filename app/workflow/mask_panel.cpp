@@ -5,6 +5,7 @@
 #include "app/shell/kit/toolbar_host_wnd.h"
 #include "app/shell/kit/toolbar_item.h"
 #include "app/shell/kit/ui_colours.h"
+#include "app/workflow/flow_types.h"
 
 #include <algorithm>
 
@@ -370,6 +371,26 @@ std::wstring CMaskPanel::TakeTypedEntries() {
         return {};
     return ApplyVolumeFields();
 }
+
+std::vector<std::wstring> CMaskPanel::HeldRefusals() const {
+    std::vector<std::wstring> held;
+    if (!IsShown())
+        return held;
+    for (int i = 0; i < kMaskFieldCount; ++i) {
+        const wxTextCtrl* field = fields_[static_cast<std::size_t>(i)];
+        if (!refusedFields_[static_cast<std::size_t>(i)] || field == nullptr || !field->IsEnabled())
+            continue;
+        // The field's own refusal, as the others' texts stand shown.
+        MaskFieldTexts typed = shownTexts_;
+        typed[i] = field->GetValue().ToStdWstring();
+        const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
+        if (refusal.field >= 0)
+            held.push_back(refusal.text);
+    }
+    return held;
+}
+
+int CMaskPanel::FieldsStep() const { return StepIndex(FlowStep::Relief); }
 
 void CMaskPanel::SayRefusedEntry(const std::wstring& message) {
     const auto first = std::find(refusedFields_.begin(), refusedFields_.end(), true);

@@ -64,6 +64,10 @@ public:
     // While the panel is shown, what its fields show is what Process and Save Project are to
     // read: a refused text stops them.
     std::wstring TakeTypedEntries() override;
+    // Each refused text its fields hold while the panel is shown, as its field's refusal. A
+    // volume's change re-runs the relief, so they stand against the Relief section.
+    std::vector<std::wstring> HeldRefusals() const override;
+    int FieldsStep() const override;
     void SayRefusedEntry(const std::wstring& message) override;
 
     wxListCtrl* List() const { return list_; }

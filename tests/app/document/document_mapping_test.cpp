@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <utility>
 
 namespace grainforge::test {
@@ -159,6 +160,51 @@ TEST(DocumentMappingTest, UnchangedEditsRefreshNothing)
     doc.SetSurfacesMode(0);
     EXPECT_EQ(f.host.hints.size(), 1u);
     EXPECT_EQ(doc.undoStack.size(), steps + 1);
+}
+
+// A volume dragged, added, or carried with the part held values the fields show to two decimals
+// (10.005 showed as "10.01" while 10.005 was in force and saved), which a project's reader then
+// changed. What the program writes is what the fields show; a value no field takes (a volume
+// placed far out) and a value the edit left alone stay as they are.
+TEST(DocumentMappingTest, MaskValuesWrittenAreWhatTheFieldsShow)
+{
+    const auto dragged = [](app::CGrainforgeDoc& doc, const mesh::MaskVolume& volume) {
+        doc.UpdateMaskVolume(0, volume);
+    };
+    const auto added = [](app::CGrainforgeDoc& doc, const mesh::MaskVolume& volume) {
+        ASSERT_GE(doc.AddMaskVolume(volume), 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void(app::CGrainforgeDoc&, const mesh::MaskVolume&)> write;
+        std::function<void(mesh::MaskVolume&)> change;
+        std::function<float(const mesh::MaskVolume&)> read;
+        float stored;
+    } cases[] = {
+        {"dragged to y 10.005", dragged, [](mesh::MaskVolume& v) { v.center.y = 10.005f; },
+            [](const mesh::MaskVolume& v) { return v.center.y; }, 10.01f},
+        {"turned by a drag", dragged, [](mesh::MaskVolume& v) { v.rotationDegrees.z = -33.3333f; },
+            [](const mesh::MaskVolume& v) { return v.rotationDegrees.z; }, -33.33f},
+        {"left alone by a drag", dragged, [](mesh::MaskVolume& v) { v.center.x = 1.5f; },
+            [](const mesh::MaskVolume& v) { return v.size.y; }, 4.004f},
+        {"dragged far past the fields", dragged, [](mesh::MaskVolume& v) { v.center.x = 123456.789f; },
+            [](const mesh::MaskVolume& v) { return v.center.x; }, 123456.789f},
+        {"added at a fitted size", added, [](mesh::MaskVolume& v) { v.size.z = 3.14159f; },
+            [](const mesh::MaskVolume& v) { return v.size.z; }, 3.14f},
+        {"added with a fine feather", added, [](mesh::MaskVolume& v) { v.featherMillimetres = 0.126f; },
+            [](const mesh::MaskVolume& v) { return v.featherMillimetres; }, 0.13f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        mesh::MaskVolume volume;
+        volume.size.y = 4.004f;  // as an earlier version may have kept it
+        doc.maskVolumes.push_back(volume);
+        c.change(volume);
+        c.write(doc, volume);
+        EXPECT_EQ(c.read(doc.maskVolumes.back()), c.stored);
+    }
 }
 
 }  // namespace

@@ -236,6 +236,8 @@ TEST(DocumentPartsTest, FailedImportLeavesTheDocumentAsItWas)
         ASSERT_FALSE(f.host.Lines(app::kLogError).empty());
         EXPECT_EQ(f.host.Lines(app::kLogError).back().rfind("Import failed: ", 0), 0u);
         EXPECT_EQ(f.host.information.back().first.rfind(L"This file could not be opened.\n", 0), 0u);
+        // The box names the file (it gave only the cause).
+        EXPECT_NE(f.host.information.back().first.find((folder / name).wstring()), std::wstring::npos);
         EXPECT_EQ(f.host.information.back().second, app::kInfoError);
     }
 }

@@ -749,6 +749,48 @@ TEST(Program, RecentListForgetsOnlyAProjectThatIsGone) {
   }
 }
 
+// A part reopened from the recent list after it was deleted: the red box said "This file could
+// not be opened." and a cause, never which file, its last line cut ("...in its folde"). It names
+// the file, every line whole at 800 x 600 and 1600 x 1000, and the file leaves the list.
+// Screenshots program_recent_gone_800x600.png and _1600x1000.png.
+TEST(Program, ARecentPartThatIsGoneIsNamedWholeAndLeavesTheList) {
+  for (const wxSize window : {wxSize(800, 600), wxSize(1600, 1000)}) {
+    const std::string name = std::to_string(window.x) + "x" + std::to_string(window.y);
+    SCOPED_TRACE(name);
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    program.Frame().SetSize(wxRect(wxPoint(0, 0), window));
+    const std::filesystem::path part = program.Folder() / "bracket left.stl";
+    WriteTriangleStl(part);
+    ASSERT_TRUE(program.Core().OpenDocumentFile(part));
+    program.SendMenu(menu_ids::kTestCube);
+    std::filesystem::remove(part);
+    if (program.Document().IsModified()) program.Prompter().ExpectMessage(MessageAnswer::No);
+    wxCommandEvent recent(wxEVT_MENU, wxID_FILE1);
+    recent.SetEventObject(&program.Frame());
+    program.Frame().ProcessWindowEvent(recent);
+    PumpFor(100ms);
+    const std::wstring said = program.Frame().RightPane()->Dialog()->InfoText();
+    EXPECT_NE(said.find(part.wstring()), std::wstring::npos) << WideToUtf8(said);
+    EXPECT_NE(said.find(L"nothing of that name is in its folder"), std::wstring::npos) << WideToUtf8(said);
+    for (const wxMenuItem* item : program.Frame().RecentFilesMenu()->GetMenuItems())
+      EXPECT_FALSE(item->GetItemLabelText().Contains(wxString(part.string())));
+    // Every line of the box whole: its text as wrapped fits the box's height.
+    const CInfoBox* box = program.Frame().RightPane()->Dialog()->InfoBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_GE(box->GetSize().y, box->ContentHeight(box->GetSize().x)) << name;
+    // Every row whole across (at 1600 x 1000 "...in its folder" ran past the box's edge).
+    wxClientDC dc(const_cast<CInfoBox*>(box));
+    dc.SetFont(box->GetFont());
+    for (const InfoBand& band : box->Content().bands)
+      for (const std::wstring& row : band.rows)
+        EXPECT_LE(dc.GetTextExtent(wxString(row)).x + 2 * kInfoBoxPadding, box->GetClientSize().x)
+            << name << ": " << WideToUtf8(row);
+    EXPECT_TRUE(WindowShot::Save(&program.Frame(), ShotPath("recent_gone_" + name)));
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+  }
+}
+
 // A dropped image becomes the texture, after any part dropped with it, and a normal map is
 // asked about as when it is loaded from the Texture menu.
 TEST(Program, DroppedImagesLoadAsTheTexture) {

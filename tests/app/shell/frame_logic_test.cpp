@@ -204,6 +204,33 @@ TEST(StatusPaneWidthsFor, WidenThePanesThatCannotHoldTheirWidestText) {
   EXPECT_EQ(StatusPaneWidthsFor(96, -5, std::numeric_limits<int>::max()), (StatusPaneWidths{170, 130, 150}));
 }
 
+// At 800 x 600 the panes kept 340 and 240 px and the view between them, with the mask panel
+// docked in it, was about 90 px wide. The view keeps a third of the frame; the information pane
+// gives way first, then the workflow pane, each down to 60 % of its width; a wide frame keeps
+// them as designed.
+TEST(SidePaneWidthsFor, ThePanesGiveWaySoTheViewKeepsAThird) {
+  const struct {
+    int frame, left, right;
+    SidePaneWidths widths;
+  } cases[] = {
+      {1600, 340, 240, {340, 240}}, {1400, 340, 240, {340, 240}},
+      {870, 340, 240, {340, 240}},  // 290 px left for the view: a third exactly
+      {869, 340, 240, {340, 239}},  {800, 340, 240, {340, 193}},
+      {700, 340, 240, {322, 144}},  // the information pane at its least
+      {400, 340, 240, {204, 144}},  {0, 340, 240, {204, 144}},  {-50, 340, 240, {204, 144}},
+      {2400, 510, 360, {510, 360}},  // 144 dpi
+      {1200, 510, 360, {510, 290}},  {800, 0, 240, {0, 240}},  // no workflow pane
+      {100, 0, 0, {0, 0}},           {800, -5, 240, {0, 240}},
+  };
+  for (const auto& c : cases) {
+    const SidePaneWidths got = SidePaneWidthsFor(c.frame, c.left, c.right);
+    EXPECT_EQ(got, c.widths) << c.frame << " " << c.left << " " << c.right << ": " << got.left << " " << got.right;
+    if (got.left * 100 > c.left * kLeastSidePanePercent) {
+      EXPECT_GE(c.frame - got.left - got.right, (c.frame + 2) / 3) << c.frame;
+    }
+  }
+}
+
 TEST(LockIndicatorTexts, ShowCapsAndNumAndLeaveScrollBlank) {
   EXPECT_EQ(LockIndicatorTexts(true, true), (LockIndicators{L"CAP", L"NUM", L""}));
   EXPECT_EQ(LockIndicatorTexts(false, true), (LockIndicators{L"", L"NUM", L""}));

@@ -65,6 +65,23 @@ TEST(WrapText, UsesEachCharactersOwnWidth) {
   const std::wstring text = L"iiiii W WW";
   EXPECT_EQ(RowTexts(text, WrapText(metrics, text, 45, 45)), (std::vector<std::wstring>{L"iiiii", L"W", L"W", L"W"}));
   EXPECT_EQ(RowTexts(text, WrapText(metrics, text, 80, 80)), (std::vector<std::wstring>{L"iiiii W", L"WW"}));
+
+  // A row drawn on its own may be wider than its share of the line's extents (GTK drew "nothing
+  // of that name is in its folder" 8 px wider, and the box cut it): the row gives way as drawn.
+  struct DrawnWider final : ITextMetrics {
+    std::vector<int> PartialExtents(std::wstring_view line) const override { return kTenPixels.PartialExtents(line); }
+    int Width(std::wstring_view row) const override { return row.empty() ? 0 : kTenPixels.Width(row) + 8; }
+    int LineHeight() const override { return 15; }
+  } wider;
+  const WrapCase cases[] = {
+      {L"aaa bbb ccc", 70, 70, {L"aaa", L"bbb", L"ccc"}},
+      {L"aaa bbb ccc", 78, 78, {L"aaa bbb", L"ccc"}},
+      {L"abcdefghij", 40, 40, {L"abc", L"def", L"ghi", L"j"}},
+      {L"abc", 5, 5, {L"a", L"b", L"c"}},  // still one character a row, so wrapping ends
+  };
+  for (const WrapCase& c : cases) {
+    EXPECT_EQ(RowTexts(c.text, WrapText(wider, c.text, c.first, c.next)), c.rows) << std::wstring(c.text);
+  }
 }
 
 TEST(EllipsizeEnd, KeepsWhatFitsBeforeTheEllipsis) {

@@ -439,45 +439,82 @@ TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
 }
 
 // After a run, a size the Relief section refused stood in its field under a green dot and "Up to
-// date", with Process greyed and F5 doing nothing, without a word. The section is pending, the
-// footer says the refusal, and Process says why it does not run. Screenshot
-// end_to_end_34_refused_after_run.png.
+// date", with Process greyed and F5 doing nothing, without a word; a size the mask panel refused
+// did so too. The section is pending, the footer says the refusal, and Process says why it does
+// not run. Screenshots end_to_end_34_refused_after_run*.png.
 TEST(EndToEnd, ARefusedFieldAfterARunIsNotUpToDate) {
-  grainforge::test::TempFolder folder;
-  Program program(folder.Path());
-  ASSERT_TRUE(program.started);
-  ASSERT_TRUE(program.ReadyWithTestCube());
-  CGrainforgeDoc& document = program.Document();
-  ASSERT_TRUE(program.PickLibraryTexture());
-  ASSERT_TRUE(program.Process());
-  CRemeshBody& remesh = *program.Relief().Remesh();
-  std::vector<std::wstring> said;
-  remesh.refuse = [&said](const std::wstring& text) { said.push_back(text); };
-  const std::wstring refusal = L"Triangle size must be from 0.01 to 100000 mm.";
-  program.TypeAndTab(remesh.SizeEdit(), wxS("0.001"));
-  ASSERT_EQ(said, std::vector<std::wstring>{refusal});
+  const std::wstring consequence =
+      L"\n\nProcess did not run, so that the result is not made with a value other than the one shown.";
+  struct Row {
+    const char* name;
+    bool mask;  // the mask panel's Size X, else the Relief section's Triangle size
+    std::wstring refusal;
+    const char* shot;
+  };
+  const Row rows[] = {
+      {"the Relief section's size", false, L"Triangle size must be from 0.01 to 100000 mm.", "34_refused_after_run"},
+      {"the mask panel's size", true, L"Size X must be from 0.5 to 10000 mm.", "34_refused_after_run_mask"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    grainforge::test::TempFolder folder;
+    Program program(folder.Path());
+    ASSERT_TRUE(program.started);
+    ASSERT_TRUE(program.ReadyWithTestCube());
+    CGrainforgeDoc& document = program.Document();
+    ASSERT_TRUE(program.PickLibraryTexture());
+    CMaskPanel* panel = nullptr;
+    if (row.mask) {
+      program.Command(kAddBoxMask);
+      PumpFor(200ms);
+      panel = program.View().MaskPanel();
+      ASSERT_NE(panel, nullptr);
+      ASSERT_TRUE(panel->IsShown());
+    }
+    ASSERT_TRUE(program.Process());
+    CRemeshBody& remesh = *program.Relief().Remesh();
+    std::vector<std::wstring> said;
+    remesh.refuse = [&said](const std::wstring& text) { said.push_back(text); };
+    wxTextCtrl* field = row.mask ? panel->Field(3) : remesh.SizeEdit();
+    const wxString shown = field->GetValue();
+    program.TypeAndTab(field, row.mask ? wxS("0.1") : wxS("0.001"));
+    if (!row.mask) {
+      ASSERT_EQ(said, std::vector<std::wstring>{row.refusal});
+    }
 
-  const CSectionHeader& relief =
-      WorkflowWindowOf(*dynamic_cast<CLeftPane*>(program.Frame().LeftPane()))->Header(FlowStep::Relief);
-  EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::Pending; }, 2s));
-  EXPECT_EQ(document.StatusText(), refusal);
-  EXPECT_TRUE(document.NeedsProcessing());
-  program.Shots("34_refused_after_run");
+    const CSectionHeader& relief =
+        WorkflowWindowOf(*dynamic_cast<CLeftPane*>(program.Frame().LeftPane()))->Header(FlowStep::Relief);
+    EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::Pending; }, 2s));
+    EXPECT_EQ(document.StatusText(), row.refusal);
+    EXPECT_TRUE(document.NeedsProcessing());
+    program.Shots(row.shot);
 
-  program.Command(menu_ids::kProcess);
-  PumpFor(300ms);
-  EXPECT_FALSE(document.pipeline.IsRunning());
-  ASSERT_EQ(said.size(), 2u);
-  EXPECT_EQ(said.back(), refusal + L"\n\nProcess did not run, so that the result is not made with a value other than "
-                                   L"the one shown.");
+    program.Command(menu_ids::kProcess);
+    PumpFor(300ms);
+    EXPECT_FALSE(document.pipeline.IsRunning());
+    if (row.mask) {
+      wxString note = panel->FieldNote()->GetLabel();
+      note.Replace("\n", " ");
+      note.Replace("  ", "\n\n");
+      EXPECT_EQ(note.ToStdWstring(), row.refusal + consequence);
+    } else {
+      ASSERT_EQ(said.size(), 2u);
+      EXPECT_EQ(said.back(), row.refusal + consequence);
+    }
 
-  // Escape puts the stored size back: the run's result is current again.
-  remesh.SizeEdit()->SetFocus();
-  wxKeyEvent escape(wxEVT_KEY_DOWN);
-  escape.m_keyCode = WXK_ESCAPE;
-  remesh.SizeEdit()->GetEventHandler()->ProcessEvent(escape);
-  EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::UpToDate; }, 2s));
-  EXPECT_EQ(document.StatusText(), L"Up to date");
+    // Escape, or the shown text typed back, puts the stored value back: the run's result is
+    // current again.
+    if (row.mask) {
+      program.TypeAndTab(field, shown);
+    } else {
+      field->SetFocus();
+      wxKeyEvent escape(wxEVT_KEY_DOWN);
+      escape.m_keyCode = WXK_ESCAPE;
+      field->GetEventHandler()->ProcessEvent(escape);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return relief.Model().Status() == SectionStatus::UpToDate; }, 2s));
+    EXPECT_EQ(document.StatusText(), L"Up to date");
+  }
 }
 
 // The warning of a result stands while that result is shown: Triangle size 0.15 and back to 0.2

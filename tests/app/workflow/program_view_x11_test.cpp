@@ -237,6 +237,14 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
     ASSERT_TRUE(view.MaskPanel() != nullptr && PumpUntil([&] { return view.MaskPanel()->IsShown(); }));
     program.Command(menu_ids::kResetFit);
     const wxSize viewport = view.Viewport()->GetClientSize();
+    // The side panes give way so that the view keeps a third of the frame (it kept 220 of 800
+    // px, and the part beside the panel about 90); at 1600 x 1000 they keep 340 and 240 px.
+    const int frameWidth = program.Frame().GetClientSize().x;
+    EXPECT_GE(view.GetSize().x, frameWidth / 3) << name;
+    if (window.x == 1600) {
+      EXPECT_EQ(program.Frame().LeftPane()->GetSize().x, 340) << name;
+      EXPECT_EQ(view.GetSize().x, frameWidth - 340 - 240) << name;
+    }
     // Half, or all but the panel's least width where half leaves its fields no room beside the
     // bar the panel scrolls with (a bar that stands beside the fields, not over them).
     const int client = view.GetClientSize().x;
@@ -297,11 +305,11 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
     EXPECT_GE(frame.x - bodyLeft, listMargin - 1) << name;
     EXPECT_GE(frame.width, group.GetTextExtent(group.GetLabel()).x) << name;
     // The view cube never stands over the part: at 1600 x 1000 it is drawn whole at its size; at
-    // 800 x 600 the view beside the panel is too narrow for both, and the cube goes.
+    // 800 x 600 the view beside the panel has room for it only at a smaller size, or none.
     PumpFor(200ms);
     const gl::GlRenderer& renderer = view.Viewport()->Renderer();
-    EXPECT_EQ(renderer.ViewCubeVertexCount() > 0, window.x == 1600) << name;
     if (window.x == 1600) {
+      EXPECT_GT(renderer.ViewCubeVertexCount(), 0u) << name;
       EXPECT_EQ(renderer.ViewCubeLayoutNow().scale, renderer.view.dpiScale) << name;
     }
     program.Shot("mask_panel_docked_" + name);
