@@ -35,6 +35,17 @@
 namespace grainforge::mesh {
 namespace {
 
+// Adds a problem the result holds, with its note beside it, and takes the verdict off Good: what
+// the box names as wrong is never called good.
+void AddWarning(ValidationReport& validation, std::string problem, std::string note)
+{
+    if (validation.verdict == Verdict::Good)
+        validation.verdict = Verdict::UsableWithCare;
+    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+    validation.problems.push_back(std::move(problem));
+    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
+}
+
 using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start)
@@ -736,13 +747,8 @@ void PipelineStages::NoteLostSurface()
     for (const SurfaceDistanceReport* distance : {&report.remeshDistance, &report.reliefDistance}) {
         if (!distance->Exceeded())
             continue;
-        ValidationReport& validation = report.validation;
-        if (validation.verdict == Verdict::Good)
-            validation.verdict = Verdict::UsableWithCare;
-        const auto add = [&validation](std::string problem, std::string note) {
-            const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-            validation.problems.push_back(std::move(problem));
-            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
+        const auto add = [this](std::string problem, std::string note) {
+            AddWarning(report.validation, std::move(problem), std::move(note));
         };
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
@@ -788,13 +794,8 @@ void PipelineStages::NoteBodyChanges()
     }
     if (taken + filled + cut + voids == 0)
         return;
-    ValidationReport& validation = report.validation;
-    if (validation.verdict == Verdict::Good)
-        validation.verdict = Verdict::UsableWithCare;
-    const auto add = [&validation](std::string problem, std::string note) {
-        const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-        validation.problems.push_back(std::move(problem));
-        validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
+    const auto add = [this](std::string problem, std::string note) {
+        AddWarning(report.validation, std::move(problem), std::move(note));
     };
     const std::string named = "The run's warnings name each with its size, place and volume.";
     if (taken != 0)
@@ -811,6 +812,7 @@ void PipelineStages::NoteBodyChanges()
         std::string(voids == 1 ? "It is a closed space" : "They are closed spaces")
             + " inside what was solid, which a slicer prints hollow.");
     // The validation says the result's hollows are kept; those the run made were not the part's.
+    ValidationReport& validation = report.validation;
     const std::string said = FormatNestedBodies(validation.nestedBodies, NestedBodyRole::hollow) + ".";
     const auto note = std::find(validation.notes.begin(), validation.notes.end(), said);
     if (note == validation.notes.end())
@@ -837,12 +839,8 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
     if (!report.textureMissed || !report.validated)
         return;
     // A plain copy of the part is no textured success, however sound the mesh.
-    ValidationReport& validation = report.validation;
-    if (validation.verdict == Verdict::Good)
-        validation.verdict = Verdict::UsableWithCare;
-    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings, report.partChange));
-    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
+    AddWarning(report.validation, FormatTextureMissed(report.textureFigures, lastSettings, report.partChange),
+        kTextureMissedAdvice);
 }
 
 void PipelineStages::NoteReliefFolds()
@@ -850,12 +848,7 @@ void PipelineStages::NoteReliefFolds()
     const std::uint64_t folds = report.foldedTriangles;
     if (!report.validated || folds == 0)
         return;
-    ValidationReport& validation = report.validation;
-    if (validation.verdict == Verdict::Good)
-        validation.verdict = Verdict::UsableWithCare;
-    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-    validation.problems.push_back(FormatFoldsLeft(report));
-    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), FoldsNote(report));
+    AddWarning(report.validation, FormatFoldsLeft(report), FoldsNote(report));
 }
 
 void PipelineStages::NoteTextureHeldBack()
