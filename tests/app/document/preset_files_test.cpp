@@ -259,10 +259,12 @@ TEST(ReadPreset, NamesWhatItDoesNotUseAndASaveWritesTheMembersNotReadAgain)
         const std::vector<std::uint8_t> bytes = test::ReadAllBytes(file);
         const nlohmann::json parameters = nlohmann::json::parse(bytes.begin() + 3, bytes.end())["parameters"];
         nlohmann::json others = nlohmann::json::object();
-        for (const auto& [key, value] : parameters.items())
+        for (const auto& item : parameters.items()) {
+            const std::string key = item.key();
             if (noise->GetParameters().end() == std::find_if(noise->GetParameters().begin(), noise->GetParameters().end(),
                                                      [&](const auto& spec) { return spec.key == key; }))
-                others[key] = value;
+                others[key] = item.value();
+        }
         EXPECT_EQ(others, keptMembers);
         EXPECT_EQ(parameters["scale"], scale);
         const auto again = Noise();
