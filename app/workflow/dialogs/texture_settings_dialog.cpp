@@ -28,6 +28,15 @@ const wxSize kDesignSize(236, 278);
 
 }  // namespace
 
+// The fields say a refusal as they lose the focus, which they also do while the dialog's
+// windows are destroyed: they are destroyed here, while the dialog still is one, and say nothing.
+CTextureSettingsDialog::~CTextureSettingsDialog() {
+  closing_ = true;
+  levels_->sayNote = nullptr;
+  levels_->refuse = nullptr;
+  DestroyChildren();
+}
+
 CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogInput input)
     : wxDialog(parent, wxID_ANY, wxS("Texture Settings")), input_(std::move(input)) {
   refuse = [this](const std::wstring& text) { SayRefusalNote(refusalAt_, text, RefusalWidth()); };
@@ -65,7 +74,7 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   for (wxTextCtrl* field : {width_, height_, blur_})
     field->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
       event.Skip();
-      SayFieldRefusal();
+      if (!closing_) SayFieldRefusal();
     });
 
   auto* seamlessRow = new wxBoxSizer(wxHORIZONTAL);
@@ -91,7 +100,9 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   };
   levelsRefusal_ = CreateRefusalNote(levelsGroup->GetStaticBox(), kLevelsRefusalId);
   // A level's refusal is said as its edit is left (it was kept for OK, and said one at a time).
-  levels_->sayNote = [this](const std::wstring& text) { SayRefusalNote(levelsRefusal_, text, RefusalWidth()); };
+  levels_->sayNote = [this](const std::wstring& text) {
+    if (!closing_) SayRefusalNote(levelsRefusal_, text, RefusalWidth());
+  };
   levelsGroup->Add(levels_, 1, wxEXPAND | wxALL, gap);
   levelsGroup->Add(levelsRefusal_, 0, wxLEFT | wxRIGHT, gap);
   levelsGroup->Add(new wxStaticText(levelsGroup->GetStaticBox(), wxID_ANY,

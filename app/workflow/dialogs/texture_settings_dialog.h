@@ -24,6 +24,7 @@ class CMarkdownTextCtrl;
 
 class CTextureSettingsDialog final : public wxDialog {
 public:
+  ~CTextureSettingsDialog() override;
   enum ControlId {
     kWidthId = 1001,
     kHeightId = 1002,
@@ -89,6 +90,7 @@ private:
   wxStaticText* levelsRefusal_ = nullptr;
   wxStaticText* refusalAt_ = nullptr;  // where `refuse` says what OK found
   CMarkdownTextCtrl* helpPane_ = nullptr;
+  bool closing_ = false;  // set while the dialog is destroyed: its fields then say nothing
 };
 
 // Runs the dialog on the document's texture; on OK applies the edited settings when they
