@@ -213,10 +213,20 @@ double StoredFromShown(const ProjectNumber& number, double shown)
     return shown * number.divisor / number.scale;
 }
 
+namespace {
+
+// The rule a shown value is held to: the field's own, or for a value past it the rule of
+// values placed past the fields (a mask fitted to a part far out).
+const NumberFieldRule& RuleHolding(const ProjectNumber& number, double shown)
+{
+    return number.outside != nullptr && !IsInFieldRange(shown, *number.rule) ? *number.outside : *number.rule;
+}
+
+}  // namespace
+
 double HoldProjectNumber(const ProjectNumber& number, double shown, double fallback, bool* nearest)
 {
-    const NumberFieldRule& rule =
-        number.outside != nullptr && !IsInFieldRange(shown, *number.rule) ? *number.outside : *number.rule;
+    const NumberFieldRule& rule = RuleHolding(number, shown);
     if (nearest != nullptr)
         *nearest = HasNearestInFieldRange(shown, rule);
     const double held = HoldToFieldRange(shown, rule, fallback);
@@ -234,11 +244,12 @@ double HoldProjectNumber(const ProjectNumber& number, double shown, double fallb
 bool HoldsAsItStands(const ProjectNumber& number)
 {
     const double shown = ShownValue(number);
-    if (IsInFieldRange(shown, *number.rule))
+    const NumberFieldRule& rule = RuleHolding(number, shown);
+    if (IsInFieldRange(shown, rule))
         return true;
     // A float at the field's own end, which is no float, is stored as the nearest float.
     const float* const* stored = std::get_if<float*>(&number.value);
-    const double held = HoldToFieldRange(shown, *number.rule, std::nan(""));
+    const double held = HoldToFieldRange(shown, rule, std::nan(""));
     return stored != nullptr && std::isfinite(held) && static_cast<float>(StoredFromShown(number, held)) == **stored;
 }
 

@@ -64,7 +64,8 @@ double StoredFromShown(const ProjectNumber& number, double shown);
 // the range was nearest (false when the fallback was taken).
 double HoldProjectNumber(const ProjectNumber& number, double shown, double fallback, bool* nearest = nullptr);
 
-// Whether the number lies in its rule's range as it is stored: holding it would leave it as
+// Whether the number lies in the range it is held to as it is stored (its field's, or the
+// placed values' for one past the field): holding it would leave it as
 // it is (a float at the field's own end, which is no float, counts as in range).
 bool HoldsAsItStands(const ProjectNumber& number);
 

@@ -1,6 +1,7 @@
 // Why a project did not open, and a reader that runs out of memory answering rather than
 // ending the program.
 #include "app/document/project_file.h"
+#include "app/document/project_values.h"
 
 #include "engine/mesh/json_settings.h"
 #include "tests/support/child_process.h"
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +168,47 @@ std::string Repeated(std::string text, std::string_view piece, std::size_t count
 // Projects under the size limit whose documents need far more memory than the copy has: the
 // reader must say so, whatever the document's shape (a half-built document used to be freed
 // by a destructor that itself allocates, and that ended the program).
+// A volume the program placed round a part far out keeps the place it was given, past the
+// fields' range; the check of what a project holds judges it by the rule it was held to, not
+// by the field's (it called a mask of 1e30 mm, read as placed, out of range).
+TEST(ReadProject, ValuesPlacedPastTheFieldsHoldAsTheyStand)
+{
+    const struct {
+        const char* member;
+        const char* key;
+        int element;
+        double kept;  // what is read back, or NaN for a value the reader moves
+    } cases[] = {
+        {R"("maskCount": 1, "mask0": {"size": [1, 1e30, 1]})", "mask0.size", 1, 1e30},
+        {R"("maskCount": 1, "mask0": {"center": [-1e30, 0, 0]})", "mask0.center", 0, -1e30},
+        {R"("maskCount": 1, "mask0": {"size": [1, 1e39, 1]})", "mask0.size", 1, std::nan("")},
+        {R"("maskCount": 1, "mask0": {"size": [1, -4, 1]})", "mask0.size", 1, std::nan("")},
+        {R"("projection": {"cage": {"center": [1e30, 0, 0]}})", "projection.cage.center", 0, 1e30},
+        {R"("projection": {"cage": {"size": [1, 1e30, 1]}})", "projection.cage.size", 1, 1e30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.member);
+        TempFolder folder;
+        const fs::path path = folder / "p.gfproj";
+        std::ofstream(path) << kProjectHead << ", " << c.member << "}";
+        ProjectData data;
+        std::string error;
+        ASSERT_TRUE(ReadProject(path, data, error)) << error;
+        bool found = false;
+        for (const ProjectNumber& number : ListProjectNumbers(data)) {
+            EXPECT_TRUE(HoldsAsItStands(number)) << number.name << " " << ShownValue(number);
+            if (number.key == c.key && number.element == c.element) {
+                found = true;
+                if (std::isnan(c.kept))
+                    EXPECT_TRUE(std::isfinite(ShownValue(number)));
+                else
+                    EXPECT_EQ(ShownValue(number), static_cast<double>(static_cast<float>(c.kept)));
+            }
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
 TEST(ReadProject, RunningOutOfMemoryIsAnAnswerNotAnAbort)
 {
 #ifdef TESSARY_ADDRESS_SANITIZER
