@@ -23,7 +23,7 @@
 #include "engine/displacement/mask_volume.h"
 #include "engine/displacement/projection.h"
 #include "engine/mesh/export_cleanup.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/placement.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"

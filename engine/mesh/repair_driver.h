@@ -7,7 +7,7 @@
 
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/fix_change.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>

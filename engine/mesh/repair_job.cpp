@@ -4,8 +4,8 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/near_points.h"
 #include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/tidying.h"
 #include "engine/mesh/welding.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "engine/mesh/crumb_removal.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <array>

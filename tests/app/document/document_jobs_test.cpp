@@ -6,7 +6,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"

@@ -11,7 +11,7 @@
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/self_intersection.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/tidying.h"
 #include "engine/mesh/welding.h"

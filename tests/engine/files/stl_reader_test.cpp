@@ -1,8 +1,8 @@
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 
 #include "engine/mesh/report_text.h"
-#include "engine/mesh/stl_reader_detail.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader_detail.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/tidying.h"
 #include "tests/support/checksum.h"
