@@ -38,7 +38,7 @@
 #include "engine/files/json_settings.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/placement.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/files/stl_reader.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/pipeline/async_pipeline.h"

@@ -25,7 +25,7 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/files/json_settings.h"
 #include "engine/mesh/placement.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"

@@ -4,7 +4,7 @@
 #include "engine/files/stl_reader_detail.h"
 #include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
-#include "engine/mesh/tidying.h"
+#include "engine/repair/tidying.h"
 #include "tests/support/checksum.h"
 #include "tests/support/child_process.h"
 #include "tests/support/non_regular_files.h"
