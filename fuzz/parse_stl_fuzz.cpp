@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the STL reader: the whole import with the document's options, and
 // the ASCII and binary parsers on their own (they are public and must refuse what they cannot
 // read, whatever the detection would have said).
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 
-#include "engine/mesh/windows_repair.h"
+#include "engine/repair/windows_repair.h"
 
 namespace grainforge::app {
 

@@ -11,7 +11,7 @@
 #include "app/document/project_file.h"
 #include "app/document/proposed_file_name.h"
 
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/welding.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/textures/procedural_registry.h"

@@ -8,8 +8,8 @@
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
-#include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/windows_repair.h"
+#include "engine/repair/non_manifold_repair.h"
+#include "engine/repair/windows_repair.h"
 
 #include <new>
 

@@ -14,7 +14,7 @@
 #include "app/document/user_folders.h"
 
 #include "engine/mesh/export_cleanup.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/procedural_texture.h"

@@ -5,7 +5,7 @@
 
 #include "engine/displacement/wall_measurement.h"
 #include "engine/mesh/fnv_hash.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/self_intersection.h"
 #include "engine/pipeline/pipeline_report_text.h"

@@ -15,7 +15,7 @@
 #include "engine/displacement/occupancy_grid.h"
 #include "engine/displacement/projection.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/pipeline/pipeline_records.h"
 #include "engine/textures/height_map.h"

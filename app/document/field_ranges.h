@@ -9,7 +9,7 @@
 
 #include "engine/displacement/displacement_settings.h"
 #include "engine/displacement/mask_volume.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"

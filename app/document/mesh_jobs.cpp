@@ -1,6 +1,6 @@
 #include "app/document/mesh_jobs.h"
 
-#include "engine/mesh/non_manifold_repair.h"
+#include "engine/repair/non_manifold_repair.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/remesh/remesh.h"

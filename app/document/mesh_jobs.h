@@ -11,8 +11,8 @@
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/placement.h"
-#include "engine/mesh/repair_forecast.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_forecast.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_settings.h"
 

@@ -3,7 +3,7 @@
 #include "app/document/file_identity.h"
 #include "app/document/grey_bmp.h"
 #include "app/document/name_case.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/report_text.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"

@@ -18,7 +18,7 @@
 
 #include "app/document/project_file.h"
 #include "app/document/user_folders.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/textures/procedural_texture.h"
 
 #include <cstdint>

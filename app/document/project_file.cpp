@@ -5,7 +5,8 @@
 #include "app/document/project_values.h"
 
 #include "engine/mesh/report_text.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
+#include "engine/files/mesh_json_sections.h"
 #include "engine/textures/seamless_method.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"

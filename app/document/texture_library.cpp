@@ -3,7 +3,7 @@
 #include "app/document/file_identity.h"
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
 #include "engine/textures/seamless_method.h"

@@ -4,7 +4,7 @@
 
 #include "app/shell/frame_logic.h"
 #include "app/shell/menu_ids.h"
-#include "engine/mesh/windows_repair.h"
+#include "engine/repair/windows_repair.h"
 
 namespace grainforge::app {
 namespace {

@@ -5,8 +5,8 @@
 // sphere with small holes cut at spread places, and a row of spheres passing through each other. Beside each time: the triangles crossing others
 // before and after, the holes filled and the rounds run, so a fast but wrong run shows.
 #include "bench/bench_meshes.h"
-#include "engine/mesh/repair_driver.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_driver.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/self_intersection.h"
 
 #include <benchmark/benchmark.h>

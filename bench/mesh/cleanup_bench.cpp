@@ -4,7 +4,7 @@
 // sheet with a long narrow slit. Beside each time: faces found, holes filled, crumbs removed,
 // so a fast but wrong run shows.
 #include "bench/bench_meshes.h"
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/placement.h"
 

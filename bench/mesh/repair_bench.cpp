@@ -6,8 +6,8 @@
 // intersections before and after, so a fast but wrong run shows.
 #include "bench/bench_meshes.h"
 #include "engine/mesh/mesh_simplify.h"
-#include "engine/mesh/repair_driver.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_driver.h"
+#include "engine/repair/repair_job.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // bytes per second, the whole import and the whole export with read-back per call, and a
 // plain memcpy of the binary file's bytes as the floor the binary parser is measured against.
 #include "bench/bench_meshes.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "platform/file_system.h"
 #include "platform/random_source.h"
 

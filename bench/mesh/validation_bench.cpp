@@ -7,7 +7,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/self_intersection.h"
-#include "engine/mesh/tidying.h"
+#include "engine/repair/tidying.h"
 
 #include <benchmark/benchmark.h>
 

@@ -17,7 +17,7 @@
 #include "bench/bench_meshes.h"
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/fnv_hash.h"
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
 #include "engine/textures/procedural_registry.h"

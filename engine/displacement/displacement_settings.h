@@ -10,7 +10,7 @@
 #pragma once
 
 #include "engine/mesh/aabb_tree.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/remesh/remesh_settings.h"
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "engine/displacement/projection.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/placement.h"
 
 #include <cstdint>

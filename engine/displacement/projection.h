@@ -16,7 +16,7 @@
 // reader and writer, so the mapping may run from many threads at once.
 #pragma once
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/textures/height_map.h"
 

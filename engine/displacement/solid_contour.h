@@ -11,7 +11,7 @@
 
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/contour_cells.h"
 

@@ -3,7 +3,7 @@
 #include "engine/displacement/clearance_holding.h"
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/report_text.h"
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/far_pieces.h"

@@ -1449,29 +1449,4 @@ std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
     return FillLoopAvoiding(mesh, loop, nullptr);
 }
 
-
-void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options)
-{
-    const auto putBool = [&](std::string_view key, bool value) {
-        const JsonWriteTarget target = ResolveJsonPathForWrite(section, key);
-        target.node.PutBool(target.member, value);
-    };
-    const auto putFloat = [&](std::string_view key, float value) {
-        const JsonWriteTarget target = ResolveJsonPathForWrite(section, key);
-        target.node.PutFloat(target.member, value);
-    };
-    putBool("weldCollapsedTriangles", options.weldCollapsedTriangles);
-    putBool("fillHoles", options.fillHoles);
-    putFloat("maximumHoleMillimetres", options.maximumHoleMillimetres);
-    putFloat("maximumSlitWidthMillimetres", options.maximumSlitWidthMillimetres);
-}
-
-void ExportCleanupOptionsFromJson(const JsonView& section, ExportCleanupOptions& options)
-{
-    GetJsonPathBool(section, "weldCollapsedTriangles", options.weldCollapsedTriangles);
-    GetJsonPathBool(section, "fillHoles", options.fillHoles);
-    GetJsonPathFloat(section, "maximumHoleMillimetres", options.maximumHoleMillimetres);
-    GetJsonPathFloat(section, "maximumSlitWidthMillimetres", options.maximumSlitWidthMillimetres);
-}
-
 }  // namespace grainforge::mesh

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/mesh/welding.h"
 
@@ -133,8 +132,5 @@ std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint6
 // multiple of three. Runs once per hole, so the rest of the mesh is not checked: it reads only
 // the loop's vertices and the loop's triangle (through FaceNormal).
 std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop);
-
-void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options);
-void ExportCleanupOptionsFromJson(const JsonView& section, ExportCleanupOptions& options);
 
 }  // namespace grainforge::mesh

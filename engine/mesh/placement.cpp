@@ -462,20 +462,4 @@ Transform3x4 LayOnFaceTransform(const TriangleMesh& mesh, Vec3 faceNormal)
     return result;
 }
 
-void WriteTransformJson(const JsonNode& section, const Transform3x4& t)
-{
-    SetJsonPathVec3(section, "rowX", t.m00, t.m01, t.m02);
-    SetJsonPathVec3(section, "rowY", t.m10, t.m11, t.m12);
-    SetJsonPathVec3(section, "rowZ", t.m20, t.m21, t.m22);
-    SetJsonPathVec3(section, "translation", t.translation.x, t.translation.y, t.translation.z);
-}
-
-void ReadTransformJson(const JsonView& section, Transform3x4& t)
-{
-    GetJsonPathVec3(section, "rowX", t.m00, t.m01, t.m02);
-    GetJsonPathVec3(section, "rowY", t.m10, t.m11, t.m12);
-    GetJsonPathVec3(section, "rowZ", t.m20, t.m21, t.m22);
-    GetJsonPathVec3(section, "translation", t.translation.x, t.translation.y, t.translation.z);
-}
-
 }  // namespace grainforge::mesh

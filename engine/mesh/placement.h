@@ -1,12 +1,11 @@
 // Placement of the part on the print bed: a rigid transform kept beside the loaded part, the
-// search for flat faces the part can rest on, the transform that lays it on one of them, and
-// the transform's JSON section ("part.orientation" in the project file).
+// search for flat faces the part can rest on and the transform that lays it on one of them.
+// The transform's JSON section is the files layer's (mesh_json_sections.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
 namespace grainforge::mesh {
@@ -59,12 +58,5 @@ Transform3x4 LayOnFaceTransform(const TriangleMesh& mesh, Vec3 faceNormal);
 
 // v c + (k x v) s + k (k . v)(1 - c): rotation of v about the unit axis k.
 Vec3 RotateAboutAxis(Vec3 v, Vec3 k, float c, float s);
-
-// The "rowX", "rowY", "rowZ" and "translation" keys of the section.
-void WriteTransformJson(const JsonNode& section, const Transform3x4& t);
-
-// Reads the four keys; a key missing or not an array of exactly three numbers leaves that row
-// (or the translation) as it was.
-void ReadTransformJson(const JsonView& section, Transform3x4& t);
 
 }  // namespace grainforge::mesh

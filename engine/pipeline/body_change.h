@@ -7,7 +7,7 @@
 // that is inconsistent, or has no triangles, gives a report that was not measured.
 #pragma once
 
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstddef>

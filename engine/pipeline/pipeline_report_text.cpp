@@ -1,6 +1,6 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
 

@@ -8,7 +8,7 @@
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/non_manifold_repair.h"
+#include "engine/repair/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/surface_folds.h"

@@ -7,7 +7,7 @@
 #include "engine/remesh/contour_remesh.h"
 
 #include "engine/mesh/aabb_tree.h"
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/triangle_contact.h"

@@ -5,7 +5,7 @@
 // error of the whole-mesh detail-level simplification) and its JSON form.
 #pragma once
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/progress.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_topology.h"

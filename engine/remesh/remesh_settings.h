@@ -4,8 +4,8 @@
 // remesh runs. Everything here is a plain value; nothing throws except on allocation failure.
 #pragma once
 
-#include "engine/mesh/crumb_removal.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/repair/crumb_removal.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <array>

@@ -10,7 +10,7 @@
 // limited to its size). Nothing here throws except on allocation failure.
 #pragma once
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/textures/seamless_method.h"
 
 #include <cstddef>

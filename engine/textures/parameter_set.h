@@ -8,7 +8,7 @@
 // whenever they are set. Nothing here throws except on allocation failure.
 #pragma once
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 // A view of a JSON document parsed from text, as LoadJsonFile gives it for a file.
 #pragma once
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 // The loading and the measures the corpus runners share; see the header.
 #include "tools/corpus_part/corpus_part.h"
 
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 

@@ -11,8 +11,8 @@
 
 #include "app/document/document_reports.h"
 #include "app/document/log_text.h"
-#include "engine/mesh/fix_change.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/fix_change.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/report_text.h"
 
 namespace grainforge::app {

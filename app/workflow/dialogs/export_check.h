@@ -22,7 +22,7 @@
 #include "app/document/field_ranges.h"
 #include "app/shell/kit/number_text.h"
 #include "engine/mesh/export_cleanup.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 
 namespace grainforge::app {

@@ -3,8 +3,8 @@
 // memory), on the closed sphere of 1,001,112 triangles, about 50 MB.
 #include "bench/bench_meshes.h"
 #include "bench/peers/peer_timing.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "platform/file_system.h"
 #include "platform/random_source.h"
 

@@ -8,8 +8,8 @@
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 

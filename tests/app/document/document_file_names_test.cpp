@@ -8,8 +8,8 @@
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/temp_folder.h"
 
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 
 #include <gtest/gtest.h>

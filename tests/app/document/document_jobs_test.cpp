@@ -5,8 +5,8 @@
 #include "tests/app/document/document_fixture.h"
 
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/repair/non_manifold_repair.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"

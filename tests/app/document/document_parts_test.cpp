@@ -4,7 +4,7 @@
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 
 #include <gtest/gtest.h>

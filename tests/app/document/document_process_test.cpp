@@ -5,7 +5,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/report_text.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 #include "engine/pipeline/process_estimate.h"

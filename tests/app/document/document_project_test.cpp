@@ -11,8 +11,8 @@
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
-#include "engine/mesh/json_settings.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/json_settings.h"
+#include "engine/files/stl_writer.h"
 #include "platform/system_error.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"

@@ -2,7 +2,7 @@
 
 #include "app/document/grey_bmp.h"
 #include "engine/textures/procedural_registry.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"

@@ -1,7 +1,7 @@
 #include "app/document/project_file.h"
 #include "app/document/log_text.h"
 
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/child_process.h"

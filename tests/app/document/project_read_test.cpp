@@ -3,7 +3,7 @@
 #include "app/document/project_file.h"
 #include "app/document/project_values.h"
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 

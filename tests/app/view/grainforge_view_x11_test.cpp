@@ -6,7 +6,7 @@
 #include "app/view/grainforge_view.h"
 
 #include "app/workflow/mask_panel.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/app/document/recording_host.h"

@@ -20,7 +20,7 @@
 #include "app/shell/application_core.h"
 #include "app/shell/kit/ui_colours.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/app/document/document_fixture.h"

@@ -15,7 +15,7 @@
 
 #include "app/document/document_reports.h"
 #include "app/document/log_text.h"
-#include "engine/mesh/fix_change.h"
+#include "engine/repair/fix_change.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
 #include "tests/support/mesh_of.h"

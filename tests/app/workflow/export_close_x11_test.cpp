@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench/bench_meshes.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 

@@ -21,7 +21,7 @@
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/mapping_body.h"
 #include "app/workflow/workflow_pane.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/app/workflow/running_program.h"
 #include "tests/support/temp_folder.h"

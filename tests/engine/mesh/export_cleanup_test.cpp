@@ -2,7 +2,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
 #include "tests/support/checksum.h"

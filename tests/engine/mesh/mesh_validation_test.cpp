@@ -1,5 +1,5 @@
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_job.h"
 
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/exact_crossings.h"

@@ -3,8 +3,8 @@
 // from the code as it was before any speed work. A failure here means the answer changed.
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/self_intersection.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/checksum.h"
 #include "tests/support/shapes.h"

@@ -1,4 +1,5 @@
 #include "engine/mesh/placement.h"
+#include "engine/files/mesh_json_sections.h"
 
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/mesh_compare.h"

@@ -2,7 +2,7 @@
 
 #include "engine/mesh/exact_predicates.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"

@@ -1,7 +1,7 @@
 #include "engine/pipeline/async_pipeline.h"
 
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/pipeline_stages.h"

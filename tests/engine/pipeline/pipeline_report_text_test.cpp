@@ -1,6 +1,6 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/pipeline/printability_check.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/displacement/source_transfer.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/surface_folds.h"
 #include "engine/mesh/test_shapes.h"

@@ -1,11 +1,11 @@
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/report_text.h"
 
-#include "engine/mesh/crumb_removal.h"
-#include "engine/mesh/fix_change.h"
+#include "engine/repair/crumb_removal.h"
+#include "engine/repair/fix_change.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/near_points.h"
-#include "engine/mesh/non_manifold_repair.h"
+#include "engine/repair/non_manifold_repair.h"
 #include "engine/mesh/self_intersection.h"
 #include "engine/mesh/vertex_pieces.h"
 

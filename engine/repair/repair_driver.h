@@ -5,9 +5,9 @@
 // Accepts any mesh; an inconsistent one is left untouched with an all-zero report.
 #pragma once
 
-#include "engine/mesh/crumb_removal.h"
-#include "engine/mesh/fix_change.h"
-#include "engine/mesh/json_settings.h"
+#include "engine/repair/crumb_removal.h"
+#include "engine/repair/fix_change.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>

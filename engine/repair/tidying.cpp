@@ -1,4 +1,4 @@
-#include "engine/mesh/tidying.h"
+#include "engine/repair/tidying.h"
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"

@@ -1,4 +1,4 @@
-#include "engine/mesh/crumb_removal.h"
+#include "engine/repair/crumb_removal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +11,7 @@
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/label_vote.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/non_manifold_repair.h"
+#include "engine/repair/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"

@@ -1,4 +1,4 @@
-#include "engine/mesh/fix_change.h"
+#include "engine/repair/fix_change.h"
 
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"

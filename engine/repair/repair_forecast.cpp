@@ -1,9 +1,9 @@
-#include "engine/mesh/repair_forecast.h"
+#include "engine/repair/repair_forecast.h"
 
-#include "engine/mesh/crumb_removal.h"
-#include "engine/mesh/fix_change.h"
-#include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/crumb_removal.h"
+#include "engine/repair/fix_change.h"
+#include "engine/repair/non_manifold_repair.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/self_intersection.h"
 
 #include <limits>

@@ -1,8 +1,8 @@
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 #include "engine/mesh/parallel_loop.h"
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mesh_of.h"

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/mesh/export_cleanup.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/mesh/welding.h"
 

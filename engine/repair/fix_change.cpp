@@ -1,4 +1,4 @@
-#include "engine/mesh/fix_change.h"
+#include "engine/repair/fix_change.h"
 
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/label_vote.h"

@@ -1,4 +1,4 @@
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 
 #include "engine/mesh/triangle_mesh.h"
 #include "tests/support/json_view_of.h"

@@ -1,4 +1,4 @@
-#include "engine/mesh/json_settings.h"
+#include "engine/files/json_settings.h"
 
 #include "engine/mesh/report_text.h"
 #include "platform/file_system.h"

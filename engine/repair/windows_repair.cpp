@@ -1,4 +1,4 @@
-#include "engine/mesh/windows_repair.h"
+#include "engine/repair/windows_repair.h"
 
 namespace grainforge::mesh {
 

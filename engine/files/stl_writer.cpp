@@ -1,8 +1,8 @@
-#include "engine/mesh/stl_writer.h"
+#include "engine/files/stl_writer.h"
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 #include "engine/mesh/welding.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"

@@ -1,4 +1,4 @@
-#include "engine/mesh/non_manifold_repair.h"
+#include "engine/repair/non_manifold_repair.h"
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/self_intersection.h"

@@ -1,7 +1,7 @@
 // Steps of the STL reader that tests reach directly.
 #pragma once
 
-#include "engine/mesh/stl_reader.h"
+#include "engine/files/stl_reader.h"
 
 #include <cstddef>
 #include <filesystem>

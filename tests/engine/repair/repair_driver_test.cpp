@@ -1,7 +1,8 @@
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 
 #include "engine/mesh/export_cleanup.h"
-#include "engine/mesh/fix_change.h"
+#include "engine/files/mesh_json_sections.h"
+#include "engine/repair/fix_change.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/exact_crossings.h"
 #include "tests/support/json_view_of.h"

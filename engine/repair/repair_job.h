@@ -7,7 +7,7 @@
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/repair_driver.h"
+#include "engine/repair/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_reader_detail.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_reader_detail.h"
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/parallel_loop.h"

@@ -1,12 +1,12 @@
-#include "engine/mesh/repair_job.h"
+#include "engine/repair/repair_job.h"
 #include "engine/mesh/report_text.h"
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/near_points.h"
-#include "engine/mesh/non_manifold_repair.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/stl_writer.h"
-#include "engine/mesh/tidying.h"
+#include "engine/repair/non_manifold_repair.h"
+#include "engine/files/stl_reader.h"
+#include "engine/files/stl_writer.h"
+#include "engine/repair/tidying.h"
 #include "engine/mesh/welding.h"
 
 #include <algorithm>
