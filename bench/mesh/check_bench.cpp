@@ -4,16 +4,31 @@
 // cap is pushed in through its far side, so that its surface crosses itself in a ring, and a
 // sphere with small holes cut at spread places, and a row of spheres passing through each other. Beside each time: the triangles crossing others
 // before and after, the holes filled and the rounds run, so a fast but wrong run shows.
+// The printer beds and bases of the comparison corpus (~/.cache/tessary-compare, when it is
+// there) are rows too, at their own size and scaled to 40 mm, each through the check's rounds
+// as the check runs them, Repair's forecast of the check and RepairForPrint; their label is a
+// fingerprint of the part each leaves, which a change meant only to be faster leaves as it was.
 #include "bench/bench_meshes.h"
+#include "engine/mesh/fnv_hash.h"
+#include "engine/repair/fix_change.h"
 #include "engine/repair/repair_driver.h"
+#include "engine/repair/repair_forecast.h"
 #include "engine/repair/repair_job.h"
 #include "engine/mesh/self_intersection.h"
+#include "engine/files/stl_reader.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace grainforge::bench {
@@ -164,6 +179,148 @@ BENCHMARK(BM_RepairForPrintDentedSphere40k)->Unit(benchmark::kMillisecond)->Iter
 
 void BM_RepairForPrintHoledSphere40k(benchmark::State& state) { RunRepairForPrint(state, HoledSphere()); }
 BENCHMARK(BM_RepairForPrintHoledSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// ---------------------------------------------------------------------------------------------
+// Parts of the comparison corpus
+
+// Positions and corners, bit for bit.
+std::uint64_t MeshFingerprint(const mesh::TriangleMesh& mesh)
+{
+    std::uint64_t hash = mesh::kFnvOffsetBasis;
+    for (const mesh::MeshVertex& vertex : mesh.vertices)
+        hash = mesh::Fnv1a(hash, &vertex.position, sizeof vertex.position);
+    return mesh::Fnv1a(hash, mesh.indices.data(), mesh.indices.size() * sizeof(std::uint32_t));
+}
+
+void LabelWith(benchmark::State& state, std::uint64_t hash)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "hash=%016" PRIx64, hash);
+    state.SetLabel(text);
+}
+
+// The check's rounds as the check runs them: every round's moves judged against the part as
+// given.
+void RunJudgedCheckRounds(benchmark::State& state, const mesh::TriangleMesh& part)
+{
+    mesh::TriangleMesh mesh;
+    std::uint64_t hash = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh = part;
+        state.ResumeTiming();
+        mesh::FixBaseline baseline(part);
+        mesh::RepairOptions fixes;
+        fixes.judgeAgainst = &baseline;
+        mesh::CheckRoundMemo memo;
+        std::uint64_t fewestLeft = std::numeric_limits<std::uint64_t>::max();
+        for (std::int32_t round = 1; round <= mesh::kCheckRounds; ++round) {
+            const mesh::FixRound fixed =
+                mesh::RunCheckFixRound(mesh, mesh::kAutomaticWeldTolerance, {}, &fixes, {}, mesh::CountBodies(part), memo);
+            const mesh::ReadBackCounts counts = mesh::ReadBackAsSlicer(mesh);
+            if (!counts.ok || mesh::CheckRoundsEnd(counts, fixed.repair, fewestLeft))
+                break;
+        }
+        state.PauseTiming();
+        hash = MeshFingerprint(mesh);
+        state.ResumeTiming();
+    }
+    state.counters["crossingAfter"] = static_cast<double>(CrossingTriangles(mesh));
+    state.counters["triangles"] = static_cast<double>(mesh.TriangleCount());
+    LabelWith(state, hash);
+}
+
+// Repair's forecast of the check, as Repair asks it of a part it changed.
+void RunForecast(benchmark::State& state, const mesh::TriangleMesh& part)
+{
+    mesh::CheckCrossingForecast forecast;
+    for (auto _ : state) {
+        bool stopped = false;
+        const std::uint64_t before = mesh::CountCrossingTriangles(part, stopped);
+        mesh::CheckFixSettings settings;
+        settings.bodies = mesh::CountBodies(part);
+        forecast = stopped ? mesh::CheckCrossingForecast{} : mesh::ForecastCheckCrossings(part, before, settings);
+    }
+    state.counters["known"] = forecast.known ? 1.0 : 0.0;
+    state.counters["before"] = static_cast<double>(forecast.before);
+    state.counters["left"] = static_cast<double>(forecast.left);
+    state.counters["leftWithinBodies"] = static_cast<double>(forecast.leftWithinBodies);
+    std::uint64_t hash = mesh::kFnvOffsetBasis;
+    for (const std::uint64_t value : {forecast.before, forecast.left, forecast.leftWithinBodies, std::uint64_t{forecast.known}})
+        hash = mesh::Fnv1a(hash, &value, sizeof value);
+    LabelWith(state, hash);
+}
+
+void RunCorpusRepair(benchmark::State& state, const mesh::TriangleMesh& part)
+{
+    mesh::TriangleMesh mesh;
+    mesh::RepairForPrintReport report;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh = part;
+        state.ResumeTiming();
+        report = mesh::RepairForPrint(mesh, {});
+    }
+    state.counters["repaired"] = report.repaired ? 1.0 : 0.0;
+    state.counters["triangles"] = static_cast<double>(mesh.TriangleCount());
+    // The counts beside the part; not the log, which says how many milliseconds each step took.
+    std::uint64_t hash = MeshFingerprint(mesh);
+    for (const std::uint64_t value : {report.trianglesAfter, report.openEdgesAfter, report.nonManifoldEdgesAfter,
+                                      report.bodiesAfter, report.holesFilled, report.verticesSplit})
+        hash = mesh::Fnv1a(hash, &value, sizeof value);
+    LabelWith(state, hash);
+}
+
+// Scaled about its low corner so that its largest extent is `size` mm, and stood on z = 0.
+mesh::TriangleMesh ScaledTo(mesh::TriangleMesh part, float size)
+{
+    part.ComputeBounds();
+    const mesh::Vec3 extent = part.boundsMax - part.boundsMin;
+    const float scale = size / std::max({extent.x, extent.y, extent.z});
+    for (mesh::MeshVertex& vertex : part.vertices)
+        vertex.position = (vertex.position - part.boundsMin) * scale;
+    part.ComputeBounds();
+    part.ComputeVertexNormals();
+    return part;
+}
+
+// The printer beds whose bodies pass through each other and a base with holes to close; rows
+// only for the files the corpus holds.
+bool RegisterCorpusParts()
+{
+    const char* home = std::getenv("HOME");
+    if (home == nullptr)
+        return false;
+    const std::filesystem::path meshes =
+        std::filesystem::path(home) / ".cache/tessary-compare/packages/cura/usr/share/cura/resources/meshes";
+    for (const char* name : {"zav_maxpro", "zav_big", "lulzbot_taz_pro_bed", "mingda_d4pro_base"}) {
+        const std::filesystem::path file = meshes / (std::string(name) + ".stl");
+        std::error_code error;
+        if (!std::filesystem::exists(file, error))
+            continue;
+        mesh::StlReadResult read = mesh::ReadStlFile(file, mesh::StlReadOptions{});
+        if (!read.ok)
+            continue;
+        read.mesh.ComputeBounds();
+        const auto own = std::make_shared<const mesh::TriangleMesh>(read.mesh);
+        const auto small = std::make_shared<const mesh::TriangleMesh>(ScaledTo(read.mesh, 40.0f));
+        for (const auto& [size, part] : {std::pair{"own", own}, std::pair{"40mm", small}}) {
+            const std::string suffix = std::string("/") + name + "/" + size;
+            benchmark::RegisterBenchmark(("CheckRounds" + suffix).c_str(),
+                                         [part](benchmark::State& state) { RunJudgedCheckRounds(state, *part); })
+                ->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark(("RepairForecast" + suffix).c_str(),
+                                         [part](benchmark::State& state) { RunForecast(state, *part); })
+                ->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark(("RepairForPrint" + suffix).c_str(),
+                                         [part](benchmark::State& state) { RunCorpusRepair(state, *part); })
+                ->Unit(benchmark::kMillisecond)->Iterations(1);
+        }
+    }
+    return true;
+}
+
+[[maybe_unused]] const bool kCorpusRegistered = RegisterCorpusParts();
 
 }  // namespace
 }  // namespace grainforge::bench

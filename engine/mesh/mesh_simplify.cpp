@@ -1259,10 +1259,24 @@ private:
 };
 
 // Every pair of result vertices that the two triangles of a meeting input pair went into, one
-// each, both ways round, in ascending order, of the meeting pairs among the input triangles that
-// went into a vertex flagged in `round`.
-std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
-                                           const std::vector<std::uint8_t>& round, InputMeetings& meetings)
+// each, both ways round, of the meeting pairs among the input triangles that went into a vertex
+// flagged in `round`: per result vertex, its partners, each once, ascending. Filed by vertex
+// rather than sorted as one list of pairs: round a printer bed's bodies passing through each
+// other the list ran to millions of pairs, and sorting it on every call was a third of a
+// check's time.
+struct GivenPairs {
+    std::vector<std::uint32_t> firstOf;   // per result vertex: where its partners start
+    std::vector<std::uint32_t> partners;
+
+    [[nodiscard]] bool Empty() const { return partners.empty(); }
+    std::span<const std::uint32_t> Of(std::uint32_t v) const
+    {
+        return {partners.data() + firstOf[v], partners.data() + firstOf[v + 1]};
+    }
+};
+
+GivenPairs GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
+                            const std::vector<std::uint8_t>& round, InputMeetings& meetings)
 {
     const auto goesRound = [&](std::uint32_t v) { return into[v] != kNotPlaced && round[into[v]] != 0; };
     std::vector<std::uint8_t> wanted(input.TriangleCount(), 0);
@@ -1270,22 +1284,50 @@ std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std:
         const std::uint32_t* c = &input.indices[3 * t];
         wanted[t] = goesRound(c[0]) || goesRound(c[1]) || goesRound(c[2]) ? 1 : 0;
     }
-    std::vector<TrianglePair> given;
-    for (const TrianglePair& pair : meetings.Among(wanted)) {
-        const std::uint32_t* a = &input.indices[3 * pair[0]];
-        const std::uint32_t* b = &input.indices[3 * pair[1]];
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) {
-                // Only vertices round the faults are ever looked up (TakeOutGivenPairs).
-                if (!goesRound(a[i]) || !goesRound(b[j]))
-                    continue;
-                given.push_back({into[a[i]], into[b[j]]});
-                given.push_back({into[b[j]], into[a[i]]});
+    const std::vector<TrianglePair> among = meetings.Among(wanted);
+    // Each pair of corners, one of each triangle, both ways round; `visit` sees them all.
+    const auto forEachCornerPair = [&](const auto& visit) {
+        for (const TrianglePair& pair : among) {
+            const std::uint32_t* a = &input.indices[3 * pair[0]];
+            const std::uint32_t* b = &input.indices[3 * pair[1]];
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) {
+                    // Only vertices round the faults are ever looked up (TakeOutGivenPairs).
+                    if (!goesRound(a[i]) || !goesRound(b[j]))
+                        continue;
+                    visit(into[a[i]], into[b[j]]);
+                    visit(into[b[j]], into[a[i]]);
+                }
             }
         }
+    };
+    GivenPairs given;
+    given.firstOf.assign(round.size() + 1, 0);
+    forEachCornerPair([&](std::uint32_t p, std::uint32_t) { ++given.firstOf[p + 1]; });
+    for (std::size_t v = 0; v < round.size(); ++v)
+        given.firstOf[v + 1] += given.firstOf[v];
+    given.partners.resize(given.firstOf.back());
+    std::vector<std::uint32_t> next(given.firstOf.begin(), given.firstOf.end() - 1);
+    forEachCornerPair([&](std::uint32_t p, std::uint32_t q) { given.partners[next[p]++] = q; });
+    // Each vertex's partners made distinct (a tangle repeats them hundreds of times, which a
+    // mark per vertex drops before the sort) and sorted, packed down in place.
+    std::vector<std::uint32_t> seenBy(round.size(), kNotPlaced);
+    std::uint32_t kept = 0;
+    for (std::size_t v = 0; v < round.size(); ++v) {
+        const std::uint32_t begin = given.firstOf[v];
+        const std::uint32_t end = given.firstOf[v + 1];
+        given.firstOf[v] = kept;
+        for (std::uint32_t i = begin; i < end; ++i) {
+            const std::uint32_t q = given.partners[i];
+            if (seenBy[q] != v) {
+                seenBy[q] = static_cast<std::uint32_t>(v);
+                given.partners[kept++] = q;
+            }
+        }
+        std::sort(given.partners.begin() + given.firstOf[v], given.partners.begin() + kept);
     }
-    ParallelSort(given.begin(), given.end());
-    given.erase(std::unique(given.begin(), given.end()), given.end());
+    given.firstOf[round.size()] = kept;
+    given.partners.resize(kept);
     return given;
 }
 
@@ -1314,39 +1356,43 @@ FaultRounds RoundsOfFaults(const TriangleMesh& result, const FaultFans& fans, co
     std::sort(rounds.triangles.begin(), rounds.triangles.end());
     rounds.triangles.erase(std::unique(rounds.triangles.begin(), rounds.triangles.end()), rounds.triangles.end());
     rounds.firstOf.assign(rounds.triangles.size() + 1, 0);
+    // A vertex is listed once per triangle through a mark: round a fan of hundreds of triangles
+    // each corner comes up many times, and sorting the repeats was most of the gathering.
+    std::vector<std::uint32_t> listedFor(result.vertices.size(), kNotPlaced);
     for (std::size_t i = 0; i < rounds.triangles.size(); ++i) {
         const std::uint32_t t = rounds.triangles[i];
         const auto start = static_cast<std::ptrdiff_t>(rounds.vertices.size());
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t corner = result.indices[3 * std::size_t{t} + k];
-            for (std::uint32_t on = fans.firstOn[corner]; on < fans.firstOn[corner + 1]; ++on)
-                for (int m = 0; m < 3; ++m)
-                    rounds.vertices.push_back(result.indices[3 * std::size_t{fans.on[on]} + m]);
+            for (std::uint32_t on = fans.firstOn[corner]; on < fans.firstOn[corner + 1]; ++on) {
+                for (int m = 0; m < 3; ++m) {
+                    const std::uint32_t v = result.indices[3 * std::size_t{fans.on[on]} + m];
+                    if (listedFor[v] != i) {
+                        listedFor[v] = static_cast<std::uint32_t>(i);
+                        rounds.vertices.push_back(v);
+                    }
+                }
+            }
         }
         std::sort(rounds.vertices.begin() + start, rounds.vertices.end());
-        rounds.vertices.erase(std::unique(rounds.vertices.begin() + start, rounds.vertices.end()), rounds.vertices.end());
         rounds.firstOf[i + 1] = static_cast<std::uint32_t>(rounds.vertices.size());
     }
     return rounds;
 }
 
-// Whether `given` (ascending) holds a pair {p, q} with p in `first` and q in `second` (both
-// ascending): per p, its run of `given` and `second` are walked side by side.
-bool AnyGivenBetween(const std::vector<TrianglePair>& given, std::span<const std::uint32_t> first,
-                     std::span<const std::uint32_t> second)
+// Whether `given` holds a pair {p, q} with p in `first` and q in `second`. `second` is marked
+// in `inSecond` (a stamp per result vertex, `stamp` naming this question, so nothing is cleared
+// between questions) and each p's partners are looked up there: walking `second` again for
+// every p was most of the time round a tangle, where both rounds hold hundreds of vertices.
+bool AnyGivenBetween(const GivenPairs& given, std::span<const std::uint32_t> first,
+                     std::span<const std::uint32_t> second, std::vector<std::uint64_t>& inSecond, std::uint64_t stamp)
 {
-    for (const std::uint32_t p : first) {
-        auto at = std::lower_bound(given.begin(), given.end(), TrianglePair{p, 0});
-        auto q = second.begin();
-        while (at != given.end() && (*at)[0] == p && q != second.end()) {
-            if ((*at)[1] < *q)
-                ++at;
-            else if (*q < (*at)[1])
-                ++q;
-            else
+    for (const std::uint32_t q : second)
+        inSecond[q] = stamp;
+    for (const std::uint32_t p : first)
+        for (const std::uint32_t q : given.Of(p))
+            if (inSecond[q] == stamp)
                 return true;
-        }
-    }
     return false;
 }
 
@@ -1372,13 +1418,15 @@ GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& resu
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
         return count;
     const FaultFans fans = FansOfFaults(result, faults);
-    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round, meetings);
+    const GivenPairs given = GivenVertexPairs(input, into, fans.round, meetings);
     const FaultRounds rounds = RoundsOfFaults(result, fans, faults);
+    std::vector<std::uint64_t> inSecond(result.vertices.size(), 0);
+    std::uint64_t stamp = 0;
     const auto isTakenOut = [&](const TrianglePair& pair) {
-        if (pair[0] == pair[1] || given.empty())
+        if (pair[0] == pair[1] || given.Empty())
             return false;
         const std::span<const std::uint32_t> roundFirst = rounds.Of(pair[0]);
-        if (!AnyGivenBetween(given, roundFirst, rounds.Of(pair[1])))
+        if (!AnyGivenBetween(given, roundFirst, rounds.Of(pair[1]), inSecond, ++stamp))
             return false;
         ++count.given;
         const std::uint32_t* second = &result.indices[3 * pair[1]];

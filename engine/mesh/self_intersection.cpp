@@ -897,6 +897,11 @@ void Search::RunSameLevelPass()
         // The list's members gathered once: every pair of the list reads them.
         std::vector<Candidate> members;
         std::vector<std::uint32_t> overlapping;
+        // With a focus, the members flagged: a member not flagged makes a pair with these alone
+        // (TestPair turns the others away), so the others' boxes are not even compared. A
+        // repair's later searches flag a few triangles among many.
+        const bool focused = !focus_.empty();
+        std::vector<std::uint32_t> flaggedAt;
         for (std::size_t c = chunkBegin; c < chunkEnd && !Stopped(); ++c) {
             const int level = chunks[c].level;
             const CellEntry* entries = entries_[level].data();
@@ -917,12 +922,17 @@ void Search::RunSameLevelPass()
                         return CellKey(level, owner) == key && BucketOfCell(level, owner, bits) == bucket;
                     };
                     members.clear();
+                    flaggedAt.clear();
                     for (std::size_t i = begin; i < end; ++i) {
                         // The members are scattered over the mesh: fetch ahead of need.
                         if (i + kPrefetchDistance < bucketEnd)
                             __builtin_prefetch(&candidates_[entries[i + kPrefetchDistance].triangle]);
                         members.push_back(candidates_[entries[i].triangle]);
+                        if (members.back().flagged != 0)
+                            flaggedAt.push_back(static_cast<std::uint32_t>(members.size() - 1));
                     }
+                    if (focused && flaggedAt.empty())
+                        continue;
                     // Later members whose box meets member a's are listed without a branch per
                     // member (most do not meet it, in no predictable order); only those go on
                     // to the pair test.
@@ -930,9 +940,16 @@ void Search::RunSameLevelPass()
                     for (std::size_t a = 0; a + 1 < members.size() && !Stopped(); ++a) {
                         const Candidate& t = members[a];
                         std::size_t count = 0;
-                        for (std::size_t b = a + 1; b < members.size(); ++b) {
-                            overlapping[count] = static_cast<std::uint32_t>(b);
-                            count += BoxesOverlap(t, members[b]) ? 1 : 0;
+                        if (focused && t.flagged == 0) {
+                            for (auto f = std::upper_bound(flaggedAt.begin(), flaggedAt.end(), a); f != flaggedAt.end(); ++f) {
+                                overlapping[count] = *f;
+                                count += BoxesOverlap(t, members[*f]) ? 1 : 0;
+                            }
+                        } else {
+                            for (std::size_t b = a + 1; b < members.size(); ++b) {
+                                overlapping[count] = static_cast<std::uint32_t>(b);
+                                count += BoxesOverlap(t, members[b]) ? 1 : 0;
+                            }
                         }
                         for (std::size_t k = 0; k < count; ++k) {
                             if (Stopped())
