@@ -406,6 +406,73 @@ std::vector<std::uint8_t> TrianglesAt(const TriangleMesh& mesh, const std::vecto
     return focus;
 }
 
+// Unit normals of every triangle, with the positions `at`; zero for one without area.
+std::vector<D3> UnitNormals(const TriangleMesh& mesh, const std::vector<Vec3>& at)
+{
+    std::vector<D3> normals(mesh.TriangleCount());
+    ParallelFor(normals.size(), [&](std::size_t t) {
+        const D3 a = Wide(at[mesh.indices[3 * t]]);
+        const D3 b = Wide(at[mesh.indices[3 * t + 1]]);
+        const D3 c = Wide(at[mesh.indices[3 * t + 2]]);
+        const D3 n = Cross3(Sub(b, a), Sub(c, a));
+        const double length = std::sqrt(Dot3(n, n));
+        normals[t] = length > 0.0 && std::isfinite(length) ? D3{n[0] / length, n[1] / length, n[2] / length}
+                                                           : D3{0.0, 0.0, 0.0};
+    });
+    return normals;
+}
+
+bool HasArea(const D3& n) { return Dot3(n, n) > 0.0; }
+
+// Folded as the published mesh's check counts it: both with area, normals over 120 degrees apart.
+bool FoldedPair(const D3& a, const D3& b) { return HasArea(a) && HasArea(b) && Dot3(a, b) < -0.5; }
+
+// The triangles the moves spoiled: one that lost its area or turned over, and both of an edge
+// folded now that was not before.
+std::vector<std::uint8_t> SpoiledTriangles(const TriangleMesh& mesh, const std::vector<Vec3>& before,
+    const std::vector<std::uint8_t>& focus)
+{
+    std::vector<Vec3> now(mesh.vertices.size());
+    for (std::size_t v = 0; v < now.size(); ++v)
+        now[v] = mesh.vertices[v].position;
+    const std::vector<D3> was = UnitNormals(mesh, before);
+    const std::vector<D3> is = UnitNormals(mesh, now);
+    std::vector<std::uint8_t> spoiled(mesh.TriangleCount(), 0);
+    for (std::size_t t = 0; t < spoiled.size(); ++t)
+        if (focus[t] != 0 && HasArea(was[t]) && (!HasArea(is[t]) || Dot3(was[t], is[t]) <= 0.0))
+            spoiled[t] = 1;
+    const std::vector<EdgeRecord> records = BuildEdgeTable(mesh);
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        const std::uint32_t t0 = records[i].triangle;
+        const std::uint32_t t1 = records[i + 1].triangle;
+        if (records[i].key == records[i + 1].key && (focus[t0] != 0 || focus[t1] != 0)
+            && FoldedPair(is[t0], is[t1]) && !FoldedPair(was[t0], was[t1]))
+            spoiled[t0] = spoiled[t1] = 1;
+    }
+    return spoiled;
+}
+
+// Puts back every moved vertex of a triangle the moves turned over or folded against its
+// neighbour, until none is (a few rounds; then every vertex goes back).
+void PutBackWhereTheyFold(TriangleMesh& result, const std::vector<Vec3>& before, std::vector<std::uint8_t>& moved)
+{
+    constexpr int kRounds = 4;
+    for (int round = 0; round <= kRounds; ++round) {
+        const std::vector<std::uint8_t> spoiled = SpoiledTriangles(result, before, TrianglesAt(result, moved));
+        if (std::none_of(spoiled.begin(), spoiled.end(), [](std::uint8_t c) { return c != 0; }))
+            return;
+        const bool all = round == kRounds;
+        for (std::size_t t = 0; t < spoiled.size(); ++t)
+            for (int k = 0; k < 3 && (all || spoiled[t] != 0); ++k) {
+                const std::uint32_t v = result.indices[3 * t + static_cast<std::size_t>(k)];
+                result.vertices[v].position = before[v];
+                moved[v] = 0;
+            }
+        if (all)
+            return;
+    }
+}
+
 // The pairs of crossing triangles among those flagged; false when the search gave up.
 bool CrossingTriangles(const TriangleMesh& mesh, const std::vector<std::uint8_t>& focus,
     std::vector<std::uint8_t>& crossing)
@@ -441,7 +508,8 @@ void PutBackWhereTheyCross(TriangleMesh& result, const std::vector<Vec3>& before
     }
 }
 
-// Undoes the turns whose triangles cross another (all of them when the search gives up);
+// Undoes the turns whose triangles cross another or fold against a neighbour (all of them
+// when the search gives up);
 // returns how many stay.
 std::uint64_t UndoTurnsThatCross(TriangleMesh& result, const std::vector<TurnedEdge>& turns)
 {
@@ -452,6 +520,20 @@ std::uint64_t UndoTurnsThatCross(TriangleMesh& result, const std::vector<TurnedE
         focus[turn.triangles[0]] = focus[turn.triangles[1]] = 1;
     std::vector<std::uint8_t> crossing;
     const bool searched = CrossingTriangles(result, focus, crossing);
+    {
+        std::vector<Vec3> at(result.vertices.size());
+        for (std::size_t v = 0; v < at.size(); ++v)
+            at[v] = result.vertices[v].position;
+        const std::vector<D3> normals = UnitNormals(result, at);
+        const std::vector<EdgeRecord> records = BuildEdgeTable(result);
+        for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+            const std::uint32_t t0 = records[i].triangle;
+            const std::uint32_t t1 = records[i + 1].triangle;
+            if (records[i].key == records[i + 1].key && (focus[t0] != 0 || focus[t1] != 0)
+                && FoldedPair(normals[t0], normals[t1]))
+                crossing[t0] = crossing[t1] = 1;
+        }
+    }
     // Later turns first, so that a triangle turned twice gets its first corners back last.
     std::uint64_t kept = turns.size();
     for (auto turn = turns.rbegin(); turn != turns.rend(); ++turn)
@@ -490,8 +572,9 @@ KeptSurfaceReport KeepSurfaceWithoutRelief(TriangleMesh& result, const KeptSurfa
         if (moved[v] != 0)
             result.vertices[v].position = targets[v];
     }
-    // A vertex put on a crease may pass one the contour placed beside it: the crossings the
-    // moves made are searched where they were made, and their vertices go back.
+    // A vertex put on a crease may pass one the contour placed beside it: the folds and
+    // crossings the moves made are searched where they were made, and their vertices go back.
+    PutBackWhereTheyFold(result, before, moved);
     PutBackWhereTheyCross(result, before, moved);
     report.verticesKept = static_cast<std::uint64_t>(std::count(moved.begin(), moved.end(), std::uint8_t{1}));
     std::vector<TurnedEdge> turns;
