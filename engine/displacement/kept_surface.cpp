@@ -33,8 +33,10 @@ constexpr double kCornerBendCosine = -0.8660254;
 constexpr double kFoldedCosine = -0.99;
 // Cell boxes are grown by this share of a cell, so a feature on a cell's face counts in both.
 constexpr double kBoxSlack = 1e-6;
-// Steps, per cell, of the walk that lists a crease in the cells it passes.
-constexpr double kWalkStepsPerCell = 4.0;
+// Steps, per cell, of the walk that lists a crease in the cells it passes. A pass through the
+// corner of a cell shorter than a step may be missed: its vertex then goes onto the nearest
+// point of the part instead.
+constexpr double kWalkStepsPerCell = 8.0;
 
 struct Crease {
     D3 a, b;
@@ -83,9 +85,9 @@ void CellBox(const KeptSurfaceInput& in, const CellKey& key, D3& low, D3& high)
 }
 
 // The creases between two faces along edges of exactly two triangles, and the corners where
-// they meet, each listed in the cells it passes (and those round them, so no clipped pass is
-// missed; the exact test comes at the vertex).
-Features FindFeatures(const KeptSurfaceInput& in)
+// they meet, each listed in the cells it passes (a corner in those round it too; the exact
+// test comes at the vertex). Without masks only creases between plain faces are listed.
+Features FindFeatures(const KeptSurfaceInput& in, const std::vector<std::uint8_t>* plain)
 {
     const TriangleMesh& part = *in.part;
     Features found;
@@ -121,11 +123,18 @@ Features FindFeatures(const KeptSurfaceInput& in)
                     else if (Dot3(firstDirection[v], direction) > kCornerBendCosine)
                         bent[v] = 1;
                 }
-                found.creases.push_back(crease);
+                const bool plainCrease = plain != nullptr && (*plain)[t0] != 0 && (*plain)[t1] != 0;
+                if (plainCrease || !in.masks.empty())
+                    found.creases.push_back(crease);
             }
         }
         i = next;
     }
+    const auto listIn = [&](std::map<CellKey, std::vector<std::uint32_t>>& byCell, const D3& p, std::uint32_t id) {
+        std::vector<std::uint32_t>& list = byCell[CellOf(in, p)];
+        if (list.empty() || list.back() != id)
+            list.push_back(id);
+    };
     const auto listAround = [&](std::map<CellKey, std::vector<std::uint32_t>>& byCell, const D3& p, std::uint32_t id) {
         const CellKey at = CellOf(in, p);
         for (std::int64_t dz = -1; dz <= 1; ++dz)
@@ -148,7 +157,7 @@ Features FindFeatures(const KeptSurfaceInput& in)
         const double steps = std::min(std::ceil(length / in.cell * kWalkStepsPerCell), 1e6);
         for (double s = 0.0; s <= steps; s += 1.0) {
             const double f = steps > 0.0 ? s / steps : 0.0;
-            listAround(found.creasesByCell, {crease.a[0] + along[0] * f, crease.a[1] + along[1] * f,
+            listIn(found.creasesByCell, {crease.a[0] + along[0] * f, crease.a[1] + along[1] * f,
                 crease.a[2] + along[2] * f}, c);
         }
     }
@@ -424,10 +433,14 @@ std::vector<D3> UnitNormals(const TriangleMesh& mesh, const std::vector<Vec3>& a
 
 bool HasArea(const D3& n) { return Dot3(n, n) > 0.0; }
 
+// Without area in the float coordinates the mesh is written in, as its check counts it.
+bool NoArea(const TriangleMesh& mesh, std::size_t t) { return mesh.FaceNormal(t) == Vec3{}; }
+
 // Folded as the published mesh's check counts it: both with area, normals over 120 degrees apart.
 bool FoldedPair(const D3& a, const D3& b) { return HasArea(a) && HasArea(b) && Dot3(a, b) < -0.5; }
 
-// The triangles the moves spoiled: one that lost its area or turned over, and both of an edge
+// The triangles the moves spoiled: one that lost its area (also to the float coordinates) or
+// turned over, and both of an edge
 // folded now that was not before.
 std::vector<std::uint8_t> SpoiledTriangles(const TriangleMesh& mesh, const std::vector<Vec3>& before,
     const std::vector<std::uint8_t>& focus)
@@ -439,7 +452,7 @@ std::vector<std::uint8_t> SpoiledTriangles(const TriangleMesh& mesh, const std::
     const std::vector<D3> is = UnitNormals(mesh, now);
     std::vector<std::uint8_t> spoiled(mesh.TriangleCount(), 0);
     for (std::size_t t = 0; t < spoiled.size(); ++t)
-        if (focus[t] != 0 && HasArea(was[t]) && (!HasArea(is[t]) || Dot3(was[t], is[t]) <= 0.0))
+        if (focus[t] != 0 && HasArea(was[t]) && (!HasArea(is[t]) || Dot3(was[t], is[t]) <= 0.0 || NoArea(mesh, t)))
             spoiled[t] = 1;
     const std::vector<EdgeRecord> records = BuildEdgeTable(mesh);
     for (std::size_t i = 0; i + 1 < records.size(); ++i) {
@@ -508,7 +521,7 @@ void PutBackWhereTheyCross(TriangleMesh& result, const std::vector<Vec3>& before
     }
 }
 
-// Undoes the turns whose triangles cross another or fold against a neighbour (all of them
+// Undoes the turns whose triangles cross another, fold against a neighbour or have no area (all of them
 // when the search gives up);
 // returns how many stay.
 std::uint64_t UndoTurnsThatCross(TriangleMesh& result, const std::vector<TurnedEdge>& turns)
@@ -533,6 +546,9 @@ std::uint64_t UndoTurnsThatCross(TriangleMesh& result, const std::vector<TurnedE
                 && FoldedPair(normals[t0], normals[t1]))
                 crossing[t0] = crossing[t1] = 1;
         }
+        for (std::size_t t = 0; t < focus.size(); ++t)
+            if (focus[t] != 0 && NoArea(result, t))
+                crossing[t] = 1;
     }
     // Later turns first, so that a triangle turned twice gets its first corners back last.
     std::uint64_t kept = turns.size();
@@ -556,7 +572,7 @@ KeptSurfaceReport KeepSurfaceWithoutRelief(TriangleMesh& result, const KeptSurfa
     if ((plain == nullptr && input.masks.empty()) || input.part == nullptr || input.tree == nullptr
         || !(input.cell > 0.0) || !std::isfinite(input.cell) || !result.IsConsistent() || !input.part->IsConsistent())
         return report;
-    const Features features = FindFeatures(input);
+    const Features features = FindFeatures(input, plain);
     const VertexAdjacency adjacency = BuildVertexAdjacency(*input.part);
     Keeper keeper(input);
     keeper.SetPlain(plain);
@@ -566,6 +582,8 @@ KeptSurfaceReport KeepSurfaceWithoutRelief(TriangleMesh& result, const KeptSurfa
     ParallelFor(result.vertices.size(), [&](std::size_t v) {
         moved[v] = keeper.Target(features, result.vertices[v].position, targets[v]) ? 1 : 0;
     });
+    if (std::none_of(moved.begin(), moved.end(), [](std::uint8_t m) { return m != 0; }))
+        return report;
     std::vector<Vec3> before(result.vertices.size());
     for (std::size_t v = 0; v < result.vertices.size(); ++v) {
         before[v] = result.vertices[v].position;

@@ -434,6 +434,10 @@ TEST(ApplySolidDisplacement, SurfaceThatTakesNoReliefStaysWhereItWas)
         bool stopped = false;
         FindSelfIntersections(result, {}, kNoPairLimit, pairs, stopped);
         EXPECT_EQ(pairs.size(), 0u);
+        std::size_t withoutArea = 0;
+        for (std::size_t t = 0; t < result.TriangleCount(); ++t)
+            withoutArea += result.FaceNormal(t) == Vec3{} ? 1 : 0;
+        EXPECT_EQ(withoutArea, 0u);
     }
 }
 
