@@ -178,6 +178,32 @@ float MaskSignedDistance(const MaskVolume& mask, Vec3 point)
     return 1.0f;  // an unknown shape never masks
 }
 
+float MaskFactor(const MaskVolume& mask, Vec3 point)
+{
+    const float d = MaskSignedDistance(mask, point);
+    if (d <= 0.0f)
+        return 1.0f;
+    const float feather = mask.featherMillimetres;
+    if (feather > 0.0f && d < feather) {
+        const float x = d / feather;
+        return 1.0f - (3.0f - 2.0f * x) * x * x;
+    }
+    return 0.0f;  // beyond the feather, and a distance that is NaN
+}
+
+float MaskingAt(std::span<const MaskVolume> masks, Vec3 point)
+{
+    float largest = 0.0f;
+    for (const MaskVolume& mask : masks) {
+        if (mask.enabled == 0)
+            continue;
+        largest = std::max(largest, MaskFactor(mask, point));
+        if (largest >= 1.0f)
+            break;
+    }
+    return largest;
+}
+
 MaskVolume TransformMask(const MaskVolume& mask, const Transform3x4& transform)
 {
     MaskVolume moved = mask;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,15 @@ struct OverlayGeometry {
 // normalised radius times the smallest half size). A shape value outside the table gives 1.0
 // everywhere. Allocates nothing; safe to call from parallel loops.
 float MaskSignedDistance(const MaskVolume& mask, Vec3 point);
+
+// How fully the volume masks the point: 1 inside or on the boundary, fading to 0 with a
+// smoothstep across the feather outside it; 0 beyond it and for a distance that is NaN.
+float MaskFactor(const MaskVolume& mask, Vec3 point);
+
+// The strongest masking of the enabled volumes at the point (0 with none). Both reliefs read
+// it: the texture weights take 1 minus it, and the solid relief gives no height to a surface
+// point it masks fully.
+float MaskingAt(std::span<const MaskVolume> masks, Vec3 point);
 
 // A copy whose centre and rotation follow the rigid transform; the size, feather, switch and
 // name are kept (a scale in the transform is not carried into the size). The mask's frame is

@@ -1,6 +1,7 @@
 #include "engine/displacement/solid_displacement.h"
 
 #include "engine/displacement/clearance_holding.h"
+#include "engine/displacement/kept_surface.h"
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
 #include "engine/repair/crumb_removal.h"
@@ -75,6 +76,7 @@ struct SolidJob {
     SolidField field;
     TriangleMesh mesh;
     const std::vector<std::uint8_t>* plainFaces = nullptr;
+    std::span<const MaskVolume> masks;
 };
 
 void HoldHeights(SolidJob& job)
@@ -144,6 +146,7 @@ bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
     input.tree = &job.tree;
     input.heights = &job.heights;
     input.plainFaces = job.plainFaces;
+    input.masks = job.masks;
     input.floorZ = job.floorZ;
     input.cell = job.cell;
     input.measure = job.settings.directQueries ? FieldMeasure::direct : FieldMeasure::labels;
@@ -159,6 +162,24 @@ bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
     }
     CopyFieldSize(job.field, stats, job.report);
     return true;
+}
+
+// Puts the contour's vertices over surface that takes no relief back onto the input
+// (KeepSurfaceWithoutRelief), while the field's grid is known.
+void KeepPlainSurface(SolidJob& job)
+{
+    KeptSurfaceInput kept;
+    kept.part = &job.input;
+    kept.tree = &job.tree;
+    kept.plainFaces = job.plainFaces;
+    kept.masks = job.masks;
+    kept.originX = job.field.originX;
+    kept.originY = job.field.originY;
+    kept.originZ = job.field.originZ;
+    kept.cell = job.field.cell;
+    const KeptSurfaceReport report = KeepSurfaceWithoutRelief(job.mesh, kept);
+    job.report.verticesKept = report.verticesKept;
+    job.report.edgesTurned = report.edgesTurned;
 }
 
 // False when the contour was refused as over the limit.
@@ -185,6 +206,7 @@ bool ContourField(SolidJob& job)
         job.report.estimatedTriangles = contour.estimatedTriangles;
         return false;
     }
+    KeepPlainSurface(job);
     // The field is not read again; its memory goes back before the removals run.
     job.field = SolidField{};
     return true;
@@ -311,7 +333,7 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
              {&total.oddColumns, piece.oddColumns}, {&total.subCubesSkipped, piece.subCubesSkipped},
              {&total.verifyChecks, piece.verifyChecks}, {&total.verifyMismatches, piece.verifyMismatches},
              {&total.verifyMisses, piece.verifyMisses}, {&total.flippedCells, piece.flippedCells},
-             {&total.contourCrossings, piece.contourCrossings}, {&total.contourCrossingsLeft, piece.contourCrossingsLeft}})
+             {&total.contourCrossings, piece.contourCrossings}, {&total.verticesKept, piece.verticesKept}, {&total.edgesTurned, piece.edgesTurned}, {&total.contourCrossingsLeft, piece.contourCrossingsLeft}})
         *to += from;
     for (auto [to, from] : {std::pair{&total.clearanceMilliseconds, piece.clearanceMilliseconds},
              {&total.fieldMilliseconds, piece.fieldMilliseconds}, {&total.contourMilliseconds, piece.contourMilliseconds},
@@ -331,7 +353,7 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
 bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heights,
     const std::vector<MeshCluster>& groups, const SolidDisplacementSettings& settings,
     const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
-    std::uint64_t availableBytes, const std::vector<std::uint8_t>* plainFaces)
+    std::uint64_t availableBytes, const std::vector<std::uint8_t>* plainFaces, std::span<const MaskVolume> masks)
 {
     // Every group's result is kept until all are joined, and the joined mesh may be copied as
     // it grows: all of them are held against the memory before any group runs, and each
@@ -366,7 +388,7 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
         // A single byte left refuses any field just the same (0 would read the machine's).
         const std::uint64_t left = available == 0 ? 0 : std::max<std::uint64_t>(available - std::min(held, available), 1);
         const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), own, progress, made, pieceReport,
-            nullptr, left, plainFaces != nullptr ? &piecePlain : nullptr);
+            nullptr, left, plainFaces != nullptr ? &piecePlain : nullptr, masks);
         AddPieceReport(report, pieceReport);
         if (!ok)
             return false;
@@ -395,7 +417,7 @@ std::uint64_t SolidFieldBudget(std::uint64_t availableBytes)
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress, TriangleMesh& result,
     SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes,
-    const std::vector<std::uint8_t>* plainFaces)
+    const std::vector<std::uint8_t>* plainFaces, std::span<const MaskVolume> masks)
 {
     report = SolidDisplacementReport{};
     if (plainFaces != nullptr && plainFaces->size() != input.TriangleCount())
@@ -412,7 +434,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
     if (const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(input, static_cast<float>(cell));
         groups.size() > 1) {
         const bool ok =
-            ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes, plainFaces);
+            ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes, plainFaces, masks);
         report.heightCount = heights.size();
         return ok;
     }
@@ -430,7 +452,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
         tree = ownTree.get();
     }
     JobProgressContext context(progress);
-    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}, plainFaces};
+    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}, plainFaces, masks};
     job.cell = cell;
     try {
         return RunPhases(job, FieldBudget(availableBytes), result);

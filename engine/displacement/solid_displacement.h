@@ -12,12 +12,14 @@
 // phase start and inside every parallel loop. The result mesh is only written on success.
 #pragma once
 
+#include "engine/displacement/mask_volume.h"
 #include "engine/displacement/solid_contour.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/progress.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,8 @@ struct SolidDisplacementReport {
     std::uint64_t flippedCells = 0;
     std::uint64_t contourCrossings = 0;      // pairs the contour's sharp vertices made cross
     std::uint64_t contourCrossingsLeft = 0;  // of those, still crossing once eased
+    std::uint64_t verticesKept = 0;  // contour vertices put back onto surface that takes no relief
+    std::uint64_t edgesTurned = 0;   // edges turned to run along a crease of such surface
 };
 
 // Share of the available memory the field may take: the rest is for the input, its tree, the
@@ -110,12 +114,16 @@ inline constexpr double kSolidFieldMemoryShare = 0.6;
 // before any of them runs when those results alone would not fit, and each field is capped by
 // what the results before it left. `plainFaces`, when it holds one flag per triangle
 // (FacesKeptPlain), names the faces that stay in their planes up to their edges (see
-// SolidFieldInput); another length is ignored.
+// SolidFieldInput); another length is ignored. `masks` are the enabled mask volumes the weights
+// were made with: a surface point one of them covers fully carries no height, though its
+// triangle's corners lie outside. Over faces kept plain and masked surface, the contour's
+// vertices are put back onto the input's surface (KeepSurfaceWithoutRelief).
 // Exceptions other than a stop (out of memory among them) reach the caller.
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress,
     TriangleMesh& result, SolidDisplacementReport& report, const AabbTree* tree,
-    std::uint64_t availableBytes = 0, const std::vector<std::uint8_t>* plainFaces = nullptr);
+    std::uint64_t availableBytes = 0, const std::vector<std::uint8_t>* plainFaces = nullptr,
+    std::span<const MaskVolume> masks = {});
 
 // The paragraph the pipeline report prints.
 std::string FormatSolidDisplacementReport(const SolidDisplacementReport& report);

@@ -1,5 +1,6 @@
 #include "engine/displacement/solid_field.h"
 
+#include "engine/displacement/mask_volume.h"
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
@@ -470,8 +471,9 @@ std::size_t CrossingsBelow(const float* begin, const float* end, double z)
 
 // Height interpolated at the surface point of a hit: barycentric coordinates of the point in
 // its triangle, clamped onto the triangle (both 0 for a degenerate one), weighting the corner
-// heights, in double.
-double HeightAt(const TriangleCorners* corners, const NearestHit& hit)
+// heights, in double. A point the masks cover fully takes none: the corners' weights were read
+// at the vertices, and a triangle across a mask's edge would carry them over it.
+double HeightAt(const TriangleCorners* corners, const NearestHit& hit, std::span<const MaskVolume> masks)
 {
     const TriangleCorners& corner = corners[static_cast<std::uint32_t>(hit.triangle)];
     const Vec3d a = Widen(corner.position[0]);
@@ -494,6 +496,8 @@ double HeightAt(const TriangleCorners* corners, const NearestHit& hit)
         u = std::clamp((d11 * d20 - d01 * d21) / denominator, 0.0, 1.0);
         v = std::clamp((d00 * d21 - d01 * d20) / denominator, 0.0, 1.0 - u);
     }
+    if (!masks.empty() && MaskingAt(masks, hit.point) >= 1.0f)
+        return 0.0;
     return static_cast<double>(corner.height[0]) * (1.0 - u - v) + static_cast<double>(corner.height[1]) * u
         + static_cast<double>(corner.height[2]) * v;
 }
@@ -1368,7 +1372,7 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                     if (input_.verify)
                         Verify(p, hit, counters);
                     if (hit.found) {
-                        const double height = HeightAt(corners_.get(), hit);
+                        const double height = HeightAt(corners_.get(), hit, input_.masks);
                         const double distance = hit.distance;
                         const double relief = (inside ? -distance : distance) - height;
                         const double beyond = InsideKeepsItsSign(
@@ -1450,7 +1454,7 @@ NearestHit FieldBuilder::MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& co
     if (label == kNoLabel || !(static_cast<double>(LabelDistance(label)) < reach_ + 2.0 * h_))
         return {};
     NearestHit hit = MeasureTriangle(corners_.get(), LabelTriangle(label), p);
-    const double height = HeightAt(corners_.get(), hit);
+    const double height = HeightAt(corners_.get(), hit, input_.masks);
     if (std::fabs(static_cast<double>(hit.distance) - std::fabs(height)) < 2.0 * h_ + kRecheckBand) {
         ++counters.rechecked;
         if (static_cast<double>(hit.distance) <= seededExactly_)

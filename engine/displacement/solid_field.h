@@ -13,12 +13,14 @@
 // grid column. The contouring reads it through ValueAt and Gradient.
 #pragma once
 
+#include "engine/displacement/mask_volume.h"
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -115,6 +117,9 @@ struct SolidFieldInput {
     // as displaced, so the contour smooths those cells: solved as sharp features there, their
     // vertices pinned to the cells' faces folded over each other along the crease.
     const std::vector<std::uint8_t>* plainFaces = nullptr;
+    // The enabled mask volumes: a surface point one of them covers fully carries no height,
+    // wherever its triangle's corners lie (MaskingAt).
+    std::span<const MaskVolume> masks;
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
     // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the
     // stored blocks only: above the part's lowest point it would leave the unstored inside

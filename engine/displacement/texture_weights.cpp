@@ -42,34 +42,6 @@ float UsableArea(const TriangleMesh& mesh, std::size_t t)
     return std::isfinite(area) ? area : 0.0f;
 }
 
-// 1 inside or on the boundary, fading to 0 with a smoothstep across the feather outside it.
-float MaskFactor(const MaskVolume& mask, Vec3 point)
-{
-    const float d = MaskSignedDistance(mask, point);
-    if (d <= 0.0f)
-        return 1.0f;
-    const float feather = mask.featherMillimetres;
-    if (feather > 0.0f && d < feather) {
-        const float x = d / feather;
-        return 1.0f - (3.0f - 2.0f * x) * x * x;
-    }
-    return 0.0f;  // beyond the feather, and a distance that is NaN
-}
-
-// The strongest masking at the point; stops at the first volume that masks it fully.
-float LargestMaskFactor(std::span<const MaskVolume> masks, Vec3 point)
-{
-    float largest = 0.0f;
-    for (const MaskVolume& mask : masks) {
-        if (mask.enabled == 0)
-            continue;
-        largest = std::max(largest, MaskFactor(mask, point));
-        if (largest >= 1.0f)
-            break;
-    }
-    return largest;
-}
-
 // A vertex with no place or no direction gets no texture: mapped as it is, a NaN position
 // would land on a side with full coverage.
 float CornerWeight(const CornerInputs& in, const MeshVertex& vertex, std::uint8_t outerByte)
@@ -84,7 +56,7 @@ float CornerWeight(const CornerInputs& in, const MeshVertex& vertex, std::uint8_
         return 0.0f;
     if (in.masks.empty())
         return coverage;
-    return (1.0f - LargestMaskFactor(in.masks, vertex.position)) * coverage;
+    return (1.0f - MaskingAt(in.masks, vertex.position)) * coverage;
 }
 
 std::vector<std::uint8_t> OuterMaskFor(const TriangleMesh& mesh, std::span<const std::uint8_t> outerMask)

@@ -1069,7 +1069,7 @@ bool PipelineStages::RunSolidRelief(const ProgressCallback& progress, const Proj
     // Faces the projection leaves plain stay in their planes up to their edges.
     const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
-            report.solidReport, tree.get(), runAvailable_, &plain)) {
+            report.solidReport, tree.get(), runAvailable_, &plain, settings.masks)) {
         double kept = 0.0;
         report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept, settings.remeshOn == 0);
         if (!report.message.empty()) {

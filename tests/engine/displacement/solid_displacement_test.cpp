@@ -1,5 +1,11 @@
 #include "engine/displacement/solid_displacement.h"
 
+#include "engine/displacement/cage_gizmo.h"
+#include "engine/displacement/texture_weights.h"
+#include "engine/mesh/self_intersection.h"
+#include "engine/mesh/surface_folds.h"
+#include "engine/remesh/remesh.h"
+
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
@@ -7,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <map>
@@ -236,8 +243,6 @@ TEST(FormatSolidDisplacementReport, PiecesAreListedTenAtATime)
     EXPECT_EQ(FormatUnprintablePieces(thin), "  thin body 0.10 x 5.00 x 5.00 mm at (0.05 2.50 2.50), 40 triangles");
 }
 
-}  // namespace
-}  // namespace grainforge::mesh
 
 namespace grainforge::mesh {
 namespace {
@@ -294,6 +299,145 @@ TEST(ApplySolidDisplacement, LongPhasesReportRisingFractions)
             ProgressCallback{}, quiet, quietReport, nullptr));
         EXPECT_EQ(quiet.indices, result.indices);
         EXPECT_EQ(quiet.vertices.size(), result.vertices.size());
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
+
+// ---- Surface that takes no relief stays where it was --------------------------------------
+
+// Points spread over each triangle of `mesh`: its corners, and a grid of `steps` per edge.
+std::vector<Vec3> SurfaceSamples(const TriangleMesh& mesh, int steps)
+{
+    std::vector<Vec3> points;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        for (int i = 0; i <= steps; ++i)
+            for (int j = 0; i + j <= steps; ++j) {
+                const float u = static_cast<float>(i) / static_cast<float>(steps);
+                const float v = static_cast<float>(j) / static_cast<float>(steps);
+                points.push_back(a * (1.0f - u - v) + b * u + c * v);
+            }
+    }
+    return points;
+}
+
+// The largest distance from the samples of `from` that `counts` takes to the surface of `to`.
+template <class Counts>
+double FarthestCountedSample(const TriangleMesh& from, const TriangleMesh& to, Counts counts, int steps)
+{
+    AabbTree tree;
+    tree.Build(to);
+    double farthest = 0.0;
+    for (const Vec3 p : SurfaceSamples(from, steps)) {
+        if (!counts(p))
+            continue;
+        const NearestHit hit = tree.Nearest(to, p, {}, {}, kNoDistanceLimit);
+        farthest = std::max(farthest, hit.found ? static_cast<double>(hit.distance) : 1e30);
+    }
+    return farthest;
+}
+
+TriangleMesh Remeshed(TriangleMesh part, float edge)
+{
+    RemeshSettings settings;
+    settings.method = RemeshMethod::isotropic;
+    settings.targetEdgeMillimetres = edge;
+    settings.rounds = 2;
+    (void)Remesh(part, settings, {});
+    part.ComputeBounds();
+    part.ComputeVertexNormals();
+    return part;
+}
+
+// Inside a hard mask volume, and on faces that take no texture, the solid relief gives the
+// part's own surface back: each point of the result there lies on the part, and each point of
+// the part there lies on the result, to the rounding of the part's coordinates. Measured both
+// ways away from the mask's edge, where the relief beside it steps down. A mask turned against
+// the triangles cut them, and their corner weights carried the relief up to a triangle's width
+// into it; the contour's own rounding of the edges and hollows there moved them a tenth of a
+// cell more, also with a relief a thousandth of a millimetre deep, and the L prism's hollow
+// moved with no texture anywhere. Put back onto a turned cube's creases, its vertices once
+// folded 171 triangles over.
+TEST(ApplySolidDisplacement, SurfaceThatTakesNoReliefStaysWhereItWas)
+{
+    MaskVolume turned;
+    turned.center = {6.0f, 6.0f, 10.0f};  // over the cube's top corner, its edges inside
+    turned.size = {12.0f, 12.0f, 9.0f};
+    turned.rotationDegrees = {30.0f, 20.0f, 45.0f};
+    turned.featherMillimetres = 0.0f;
+    const TriangleMesh cube = Remeshed(MakeTestCube(20.0f), 1.0f);
+    const TriangleMesh prism = Remeshed(test::MakeLPrism(), 1.0f);
+    const TriangleMesh turnedCube = Remeshed(test::TurnedAboutXThenZ(MakeTestCube(20.0f), 20.0f, 30.0f), 1.0f);
+    const struct Case {
+        const char* what;
+        const TriangleMesh& part;
+        std::vector<MaskVolume> masks;
+        float depth;  // the relief, mm, on the faces that take texture
+        ProjectionKind kind = ProjectionKind::Box;  // a box on inner surfaces alone without masks
+        // Given back to the rounding (else only without folds): creases that run across the
+        // grid at a slant are still rounded by up to a cell's half.
+        bool exact = true;
+    } cases[] = {
+        {"cube, box mask turned 30/20/45 degrees, relief 0.5 mm", cube, {turned}, 0.5f},
+        {"cube, box mask turned 30/20/45 degrees, relief 0.001 mm", cube, {turned}, 0.001f},
+        {"L prism, every side of the box on inner surfaces, relief 0.5 mm", prism, {}, 0.5f},
+        {"cube turned 20 degrees about x and 30 about z, plane from above, relief 0.5 mm", turnedCube, {}, 0.5f,
+            ProjectionKind::Plane, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Projection box = FitCageToBounds(c.kind, {c.part.boundsMin, c.part.boundsMax, 1}, 0.05f);
+        if (c.masks.empty() && c.kind == ProjectionKind::Box)  // "Inner Surfaces Only" on a part with none
+            std::fill(std::begin(box.boxSideSurface), std::end(box.boxSideSurface), SurfaceSide::Inside);
+        const TextureWeights weights = ComputeTextureWeights(c.part, box, {}, DisplacementSettings{}, TileFrame{}, c.masks);
+        std::vector<float> heights(c.part.vertices.size());
+        for (std::size_t v = 0; v < heights.size(); ++v)
+            heights[v] = c.depth * weights.vertexWeights[v];
+        const std::vector<std::uint8_t> plain = FacesKeptPlain(c.part, weights, BaseProtection{});
+        ASSERT_FALSE(plain.empty());
+        SolidDisplacementSettings settings;
+        settings.cellMillimetres = 0.2f;
+        settings.baseEnabled = false;
+        TriangleMesh result;
+        SolidDisplacementReport report;
+        ASSERT_TRUE(ApplySolidDisplacement(c.part, heights, settings, {}, result, report, nullptr, 0, &plain, c.masks));
+        ExpectClosedAndOutward(result);
+        // Three cells in from the mask's edge; without one, three cells and the relief's depth
+        // from every face that takes texture.
+        const double margin = 3.0 * settings.cellMillimetres;
+        AabbTree partTree;
+        partTree.Build(c.part);
+        const auto textured = [&](std::uint32_t t) { return plain[t] != 0; };  // skips the plain
+        const auto kept = [&](Vec3 p) {
+            if (!c.masks.empty())
+                return MaskSignedDistance(c.masks.front(), p) < -margin;
+            return !partTree.Nearest(c.part, p, {}, textured, static_cast<float>(margin + c.depth)).found;
+        };
+        // The rounding of a coordinate of a part this size, a few times over.
+        const double tolerance = 8.0 * 20.0 * std::numeric_limits<float>::epsilon();
+        const double resultOff = FarthestCountedSample(result, c.part, kept, 2);
+        const double partOff = FarthestCountedSample(c.part, result, kept, 4);
+        if (c.exact) {
+            EXPECT_LE(resultOff, tolerance);
+            EXPECT_LE(partOff, tolerance);
+        }
+        // Put back onto the part, the result neither folds there nor crosses itself anywhere.
+        for (const std::uint32_t t : FindFoldsMade(result, c.part, static_cast<float>(settings.cellMillimetres))) {
+            const Vec3 corner = result.vertices[result.indices[3 * std::size_t{t}]].position;
+            EXPECT_FALSE(kept(corner)) << "a fold at " << corner.x << " " << corner.y << " " << corner.z;
+        }
+        std::vector<std::uint32_t> pairs;
+        bool stopped = false;
+        FindSelfIntersections(result, {}, kNoPairLimit, pairs, stopped);
+        EXPECT_EQ(pairs.size(), 0u);
+        std::size_t withoutArea = 0;
+        for (std::size_t t = 0; t < result.TriangleCount(); ++t)
+            withoutArea += result.FaceNormal(t) == Vec3{} ? 1 : 0;
+        EXPECT_EQ(withoutArea, 0u);
     }
 }
 
