@@ -4,6 +4,7 @@
 #include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
+#include "app/document/preset_files.h"
 #include "app/document/texture_library.h"
 
 #include "engine/textures/procedural_registry.h"
@@ -57,6 +58,26 @@ float SideFrameSpan(const mesh::Projection& projection, int side)
     }
     }
     return 0.0f;
+}
+
+// A new pattern of the same name holding the pattern's values and the words it keeps unread:
+// what the dialog edits, since an edit keeps them with the pattern.
+std::unique_ptr<mesh::procedural::ProceduralTexture> CopyPattern(const mesh::procedural::ProceduralTexture& from)
+{
+    std::unique_ptr<mesh::procedural::ProceduralTexture> copy = mesh::procedural::CreateProceduralTexture(from.Name());
+    if (!copy)
+        return copy;
+    mesh::procedural::ParametersFromText(*copy, mesh::procedural::ParametersToText(from));
+    copy->membersNotRead = from.membersNotRead;
+    return copy;
+}
+
+// The dialog gave back the pattern as it was: same name, values and kept words.
+bool SamePattern(const mesh::procedural::ProceduralTexture& a, const mesh::procedural::ProceduralTexture& b)
+{
+    return a.Name() == b.Name() &&
+           mesh::procedural::ParametersToText(a) == mesh::procedural::ParametersToText(b) &&
+           mesh::procedural::SameMembersNotRead(a.membersNotRead, b.membersNotRead);
 }
 
 }  // namespace
@@ -198,15 +219,12 @@ void CGrainforgeDoc::OnProceduralPattern(int commandId)
         mesh::procedural::CreateProceduralTexture(names[static_cast<std::size_t>(index)]);
     if (!pattern || host.dialogs == nullptr)
         return;
-    const bool samePattern = proceduralTexture && proceduralTexture->Name() == pattern->Name();
-    if (samePattern)
-        mesh::procedural::ParametersFromText(*pattern, mesh::procedural::ParametersToText(*proceduralTexture));
+    // The same pattern goes on as it is; another starts from its defaults, keeping nothing.
+    if (proceduralTexture && proceduralTexture->Name() == pattern->Name())
+        pattern = CopyPattern(*proceduralTexture);
     std::unique_ptr<mesh::procedural::ProceduralTexture> edited =
-        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost());
-    if (!edited)
-        return;
-    if (proceduralTexture && proceduralTexture->Name() == edited->Name() &&
-        mesh::procedural::ParametersToText(*proceduralTexture) == mesh::procedural::ParametersToText(*edited))
+        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost(), PresetReadLogger());
+    if (!edited || (proceduralTexture && SamePattern(*proceduralTexture, *edited)))
         return;
     RenderProceduralTexture(std::move(edited), L"");
 }
@@ -215,16 +233,26 @@ void CGrainforgeDoc::OnProceduralSettings()
 {
     if (!proceduralTexture || host.dialogs == nullptr)
         return;
-    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
-        mesh::procedural::CreateProceduralTexture(proceduralTexture->Name());
+    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern = CopyPattern(*proceduralTexture);
     if (!pattern)
         return;
-    const std::string current = mesh::procedural::ParametersToText(*proceduralTexture);
-    mesh::procedural::ParametersFromText(*pattern, current);
     std::unique_ptr<mesh::procedural::ProceduralTexture> edited =
-        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost());
-    if (edited && mesh::procedural::ParametersToText(*edited) != current)
+        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost(), PresetReadLogger());
+    if (edited && !SamePattern(*proceduralTexture, *edited))
         RenderProceduralTexture(std::move(edited), L"");
+}
+
+std::string CGrainforgeDoc::LogPresetWordsNotUsed(const PresetResult& read, std::string_view presetName) const
+{
+    std::string text = PresetWordsNotUsedText(read, presetName);
+    if (!text.empty())
+        LogMessage(text, kLogWarning);
+    return text;
+}
+
+PresetReadNote CGrainforgeDoc::PresetReadLogger() const
+{
+    return [this](const PresetResult& read, std::string_view presetName) { (void)LogPresetWordsNotUsed(read, presetName); };
 }
 
 void CGrainforgeDoc::RebuildSurfaceTestGrid()

@@ -68,6 +68,7 @@ EditState CGrainforgeDoc::CaptureEditState() const
     if (proceduralTexture) {
         state.patternName = proceduralTexture->Name();
         state.patternParameters = mesh::procedural::ParametersToText(*proceduralTexture);
+        state.patternMembersNotRead = proceduralTexture->membersNotRead;
         state.presetName = proceduralPresetName;
     }
     state.imagePath = textureImagePath;
@@ -156,6 +157,8 @@ bool CGrainforgeDoc::TextureDiffersFrom(const EditState& state) const
     return state.pixelGeneration != pixelGeneration ||
            !TextureSettingsEqual(state.textureSettings, heightMap.settings) ||
            state.patternName != pattern || state.patternParameters != parameters ||
+           !mesh::procedural::SameMembersNotRead(state.patternMembersNotRead,
+               proceduralTexture ? proceduralTexture->membersNotRead : nullptr) ||
            state.imagePath != textureImagePath;
 }
 
@@ -167,8 +170,10 @@ void CGrainforgeDoc::PutBackTexture(const EditState& state)
     projectKept.pattern = state.keptPattern;
     if (!state.patternName.empty()) {
         proceduralTexture = mesh::procedural::CreateProceduralTexture(state.patternName);
-        if (proceduralTexture)
+        if (proceduralTexture) {
             mesh::procedural::ParametersFromText(*proceduralTexture, state.patternParameters);
+            proceduralTexture->membersNotRead = state.patternMembersNotRead;
+        }
     }
     if (state.heightMap)
         heightMap = *state.heightMap;  // a copy: the shared snapshot is never changed

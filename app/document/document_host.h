@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace grainforge::app {
@@ -176,6 +177,10 @@ struct ExportDialogResult {
     int choice = 0;
 };
 
+struct PresetResult;
+// A preset a dialog loaded into its pattern: what the read gave and the name it is listed under.
+using PresetReadNote = std::function<void(const PresetResult& read, std::string_view presetName)>;
+
 // The dialogs the document opens, returning plain results; nothing means Cancel.
 class IDocumentDialogs {
 public:
@@ -184,10 +189,11 @@ public:
         const grainforge::mesh::RemeshSettings& settings,
         const grainforge::mesh::TriangleMesh& loadedPart) = 0;
     // The pattern is edited in place; null for Cancel. `mode` 2 from the document; the roots
-    // are where the dialog's presets are listed, read and saved.
+    // are where the dialog's presets are listed, read and saved; `presetRead` hears of each
+    // preset the dialog loads (it may be empty).
     [[nodiscard]] virtual std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture>
     EditProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,
-        int mode, const LibraryRoots& roots) = 0;
+        int mode, const LibraryRoots& roots, const PresetReadNote& presetRead) = 0;
     [[nodiscard]] virtual std::optional<ExportDialogResult> RunExportCheck(
         const ExportDialogRequest& request) = 0;
 };

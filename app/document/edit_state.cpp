@@ -55,6 +55,7 @@ bool EditStateMainEquals(const EditState& a, const EditState& b)
            a.pixelGeneration == b.pixelGeneration &&
            TextureSettingsEqual(a.textureSettings, b.textureSettings) &&
            a.patternName == b.patternName && a.patternParameters == b.patternParameters &&
+           mesh::procedural::SameMembersNotRead(a.patternMembersNotRead, b.patternMembersNotRead) &&
            a.presetName == b.presetName && a.imagePath == b.imagePath && a.keptPattern == b.keptPattern;
 }
 

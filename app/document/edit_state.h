@@ -14,6 +14,7 @@
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
+#include "engine/textures/parameter_set.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +57,9 @@ struct EditState {
     // Empty without a pattern.
     std::string patternName;
     std::string patternParameters;
+    // The pattern's members kept unread (ParameterSet::membersNotRead), shared and never
+    // changed: Undo puts them back with the values they came with. Null when it keeps none.
+    std::shared_ptr<const grainforge::mesh::JsonValue> patternMembersNotRead;
     std::wstring presetName;
     std::wstring imagePath;
     // Only while neither a pattern nor an image is in place: Undo brings it back with the

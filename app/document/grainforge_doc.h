@@ -302,6 +302,12 @@ public:
     void LogProceduralTexture() const;
     // The image texture's seams and levels in the log, said to be the project's when it set them.
     void LogImageTexture(bool asProjectHasIt) const;
+    // What a preset read held that was not used (PresetWordsNotUsedText), logged as a warning
+    // and returned, wherever the preset was loaded, so the log says it in one wording; empty,
+    // with nothing logged, when all of it was used.
+    std::string LogPresetWordsNotUsed(const PresetResult& read, std::string_view presetName) const;
+    // LogPresetWordsNotUsed for the presets a dialog loads.
+    [[nodiscard]] PresetReadNote PresetReadLogger() const;
     // Makes the pattern current under the preset name and renders it, and logs it unless the
     // caller logs it once its settings are in place. Null does nothing.
     void RenderProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,

@@ -93,8 +93,6 @@ PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& patt
         return ForAnotherPattern(texture, pattern);
     // The preset's values take the place of all the pattern held, lines not read included.
     pattern.ResetToDefaults();
-    pattern.linesNotRead.clear();
-    pattern.membersNotRead.reset();
     PresetResult result = Done();
     const mesh::JsonView parameters = root.FindMember("parameters");
     if (!parameters.IsObject())

@@ -279,10 +279,8 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     }
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
     // What the file holds that this version did not use is named, as a project's opening names it.
-    if (const std::string notUsed = PresetWordsNotUsedText(read, item.label); !notUsed.empty()) {
-      document_->LogMessage(notUsed, kLogWarning);
+    if (const std::string notUsed = document_->LogPresetWordsNotUsed(read, item.label); !notUsed.empty())
       document_->ShowInformation(Utf8ToWide(notUsed), kInfoWarning);
-    }
     UpdateFromDocument(document_);
   } else {
     for (const std::filesystem::path& path : customImages_)

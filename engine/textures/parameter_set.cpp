@@ -101,6 +101,15 @@ bool ReadLeadingNumber(std::string_view text, double& value)
     return read.ec == std::errc() && read.ptr != begin;
 }
 
+// One value per entry, each its entry's clamped default.
+std::vector<float> DefaultValues(const std::vector<ParameterSpec>& table)
+{
+    std::vector<float> values(table.size());
+    for (std::size_t i = 0; i < table.size(); ++i)
+        values[i] = ClampParameterValue(table[i], table[i].defaultValue);
+    return values;
+}
+
 }  // namespace
 
 ParameterSpec MakeFloatParameter(std::string key, std::string label, float minimum, float maximum,
@@ -213,8 +222,9 @@ bool ParameterSet::SetValue(std::string_view key, float value)
     for (std::size_t i = 0; i < table.size(); ++i) {
         if (table[i].key != key)
             continue;
+        // Only the values are filled in: the words kept unread stay with the set being read.
         if (values.size() != table.size())
-            ResetToDefaults();
+            values = DefaultValues(table);
         values[i] = ClampParameterValue(table[i], value);
         return true;
     }
@@ -223,10 +233,18 @@ bool ParameterSet::SetValue(std::string_view key, float value)
 
 void ParameterSet::ResetToDefaults()
 {
-    const std::vector<ParameterSpec>& table = GetParameters();
-    values.resize(table.size());
-    for (std::size_t i = 0; i < table.size(); ++i)
-        values[i] = ClampParameterValue(table[i], table[i].defaultValue);
+    values = DefaultValues(GetParameters());
+    // They came with the values now replaced; kept, a save would write them with values they
+    // were never given beside.
+    linesNotRead.clear();
+    membersNotRead.reset();
+}
+
+bool SameMembersNotRead(const std::shared_ptr<const JsonValue>& a, const std::shared_ptr<const JsonValue>& b)
+{
+    if (a == nullptr || b == nullptr)
+        return a == b;
+    return *a == *b;
 }
 
 std::string DescribeParameters(const ParameterSet& set)

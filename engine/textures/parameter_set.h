@@ -74,7 +74,8 @@ public:
     // Stores the clamped value; false, with nothing changed, for a key not in the table. When
     // `values` does not hold one value per entry, every value is reset to its default first.
     bool SetValue(std::string_view key, float value);
-    // One value per entry, each its entry's clamped default.
+    // One value per entry, each its entry's clamped default. The words kept unread (below) are
+    // dropped with the values they came with.
     void ResetToDefaults();
 
     // One value per table entry in table order once reset; empty for a new set.
@@ -88,6 +89,10 @@ public:
     // (WriteParameters), so a preset saved again keeps them. Null when there were none.
     std::shared_ptr<const JsonValue> membersNotRead;
 };
+
+// Whether two sets' kept members (ParameterSet::membersNotRead) are the same: both none, or
+// equal JSON.
+[[nodiscard]] bool SameMembersNotRead(const std::shared_ptr<const JsonValue>& a, const std::shared_ptr<const JsonValue>& b);
 
 // "Name: Label value, Label value" for the log.
 std::string DescribeParameters(const ParameterSet& set);

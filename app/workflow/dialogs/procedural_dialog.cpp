@@ -466,8 +466,10 @@ void CProceduralTextureDialog::OnPresetChosen() {
   ShowRowRefusal({});
   ShowParameterValues();
   UpdateProceduralPreview();
-  // What the file holds that this version did not use is named with it.
+  // What the file holds that this version did not use is named with it, and logged in the
+  // words every other load of a preset uses.
   const std::string notUsed = PresetWordsNotUsedText(result, ToUtf8(entry->name));
+  if (presetRead) presetRead(result, ToUtf8(entry->name));
   SetInformation(L"Loaded \"" + entry->name + L"\"." +
                  (notUsed.empty() ? std::wstring() : L" " + wxString::FromUTF8(notUsed).ToStdWstring()));
 }

@@ -4,6 +4,7 @@
 // of one, four or nine tiles, the pattern's help with a table of its settings, and its presets
 // (choose to load, save under a name, delete). The pattern is edited in place.
 
+#include "app/document/document_host.h"
 #include "app/document/user_folders.h"
 #include "app/workflow/dialogs/procedural_dialog_model.h"
 #include "engine/textures/procedural_texture.h"
@@ -81,6 +82,9 @@ public:
   bool ReadParameterRows();
   // Shows a refusal at OK; a message box unless replaced (tests record instead).
   std::function<void(const std::wstring&)> refuse;
+  // Hears of each preset loaded into the pattern, to log what it held that was not used (the
+  // document's LogPresetWordsNotUsed); may be empty.
+  PresetReadNote presetRead;
 
 private:
   struct Row {

@@ -14,9 +14,11 @@ std::optional<mesh::RemeshSettings> WxDocumentDialogs::EditRemeshInput(const mes
 }
 
 std::unique_ptr<mesh::procedural::ProceduralTexture> WxDocumentDialogs::EditProceduralTexture(
-    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int mode, const LibraryRoots& roots) {
+    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int mode, const LibraryRoots& roots,
+    const PresetReadNote& presetRead) {
   if (!pattern) return nullptr;
   CProceduralTextureDialog dialog(parent_, *pattern, mode, roots);
+  dialog.presetRead = presetRead;
   if (dialog.ShowModal() != wxID_OK) return nullptr;
   return pattern;
 }

@@ -21,7 +21,8 @@ public:
   std::optional<mesh::RemeshSettings> EditRemeshInput(const mesh::RemeshSettings& settings,
                                                       const mesh::TriangleMesh& loadedPart) override;
   std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
-      std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int mode, const LibraryRoots& roots) override;
+      std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int mode, const LibraryRoots& roots,
+      const PresetReadNote& presetRead) override;
   // The "Save STL" check dialog; nothing when the user cancels.
   std::optional<ExportDialogResult> RunExportCheck(const ExportDialogRequest& request) override;
 

@@ -6,6 +6,7 @@
 #include "tests/support/temp_folder.h"
 
 #include "app/document/document_commands.h"
+#include "app/document/preset_files.h"
 #include "app/document/texture_library.h"
 #include "engine/displacement/projection.h"
 #include "engine/textures/normal_map.h"
@@ -15,7 +16,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::test {
@@ -381,6 +384,38 @@ TEST(DocumentTexture, PatternSettingsNeedAPatternAndAnUnchangedDialogChangesNoth
     EXPECT_EQ(f.host.patternsOffered, (std::vector<std::string>{"Bricks", "Bricks", "Bricks"}));
     EXPECT_EQ(f.doc->pixelGeneration, generation);
     EXPECT_EQ(f.doc->undoStack.size(), steps);
+}
+
+// A preset's members this version does not read belong to the values they came with: loaded
+// in the pattern dialog they were not logged, an edit's copy lost them, a reset kept them with
+// defaults they were never saved beside, and Undo did not bring them back.
+TEST(DocumentTexture, APresetsMembersNotReadAreLoggedAndGoWithTheValuesTheyCameWith)
+{
+    const TempFolder folder;
+    DocumentFixture f;
+    f.WithCube();
+    WriteAllText(folder / "Grainy.gfpreset", R"({"format": "Grainforge preset", "version": 2, "texture": "Noise",
+                                                 "parameters": {"scale": 12, "grain": 3}})");
+    using Step = std::function<void(procedural::ProceduralTexture&, const app::PresetReadNote&)>;
+    const mesh::JsonValue grain = {{"grain", 3}}, none;
+    const std::tuple<Step, mesh::JsonValue> steps[] = {
+        {[&](auto& p, auto& note) { note(app::ReadPreset(folder / "Grainy.gfpreset", p), "Grainy"); }, grain},
+        {[](auto& p, auto&) { p.SetValue("scale", 9.0f); }, grain},
+        {[](auto& p, auto&) { p.ResetToDefaults(); }, none},
+    };
+    const auto kept = [&] {
+        const auto& members = f.doc->proceduralTexture->membersNotRead;
+        return members ? *members : none;
+    };
+    f.doc->OnProceduralPattern(app::kCmdProceduralFirst);  // Noise
+    for (const auto& [step, keptAfter] : steps) {
+        f.host.inPatternDialog = step;
+        f.doc->OnProceduralSettings();
+        EXPECT_EQ(kept(), keptAfter);
+    }
+    EXPECT_TRUE(HasLineStartingWith(f.host, "The preset \"Grainy\" holds parameters this version does not read: grain."));
+    f.doc->OnEditUndo();
+    EXPECT_EQ(std::tuple(kept(), f.doc->proceduralTexture->GetValue("scale")), std::tuple(grain, 9.0f));
 }
 
 }  // namespace

@@ -272,6 +272,11 @@ TEST(ReadPreset, NamesWhatItDoesNotUseAndASaveWritesTheMembersNotReadAgain)
         EXPECT_EQ(again->values, noise->values);
         EXPECT_EQ(reread.membersNotReadCount, keptMembers.size());
 
+        // Reset to its defaults, the pattern no longer holds them: they came with other values.
+        again->ResetToDefaults();
+        ASSERT_TRUE(SavePreset(library.roots, *again, "p").ok);
+        EXPECT_EQ(ReadPreset(file, *again).membersNotReadCount, 0u);
+
         // A preset read after it takes the place of all it held, its members not read included.
         WriteAllText(file, json + "{}}");
         ASSERT_TRUE(ReadPreset(file, *noise).ok);

@@ -88,10 +88,13 @@ public:
         return acceptDialogs ? std::optional(settings) : std::nullopt;
     }
     std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
-        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int, const app::LibraryRoots& roots) override
+        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int, const app::LibraryRoots& roots,
+        const app::PresetReadNote& presetRead) override
     {
         patternsOffered.push_back(pattern ? pattern->Name() : std::string());
         dialogRoots = roots;
+        if (inPatternDialog && pattern)
+            inPatternDialog(*pattern, presetRead);
         return acceptDialogs ? std::move(pattern) : nullptr;
     }
     // The export dialog: cancels unless told to accept; accepting runs the request's check on
@@ -168,6 +171,9 @@ public:
     std::vector<std::wstring> exportNotes;
     float exportWeldTolerance = -1.0f;  // the tolerance the last check was asked to clean up with
     std::vector<std::string> patternsOffered;
+    // What the procedural dialog does to the pattern it is offered, as the user would (load a
+    // preset, telling `presetRead`; change values); nothing when empty.
+    std::function<void(mesh::procedural::ProceduralTexture&, const app::PresetReadNote&)> inPatternDialog;
     app::LibraryRoots dialogRoots;
     std::vector<std::filesystem::path> recentFiles;
     std::filesystem::path programFolder;

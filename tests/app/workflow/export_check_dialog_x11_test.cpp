@@ -52,7 +52,7 @@ public:
     return std::nullopt;
   }
   std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
-      std::unique_ptr<mesh::procedural::ProceduralTexture>, int, const LibraryRoots&) override {
+      std::unique_ptr<mesh::procedural::ProceduralTexture>, int, const LibraryRoots&, const PresetReadNote&) override {
     return nullptr;
   }
   std::optional<ExportDialogResult> RunExportCheck(const ExportDialogRequest& request) override {

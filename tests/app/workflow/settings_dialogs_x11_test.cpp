@@ -642,11 +642,28 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
 
   PresetFixture presets;
   PressWhenModal<CProceduralTextureDialog>(wxID_CANCEL);
-  EXPECT_EQ(dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots), nullptr);
+  EXPECT_EQ(dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots, {}), nullptr);
   PressWhenModal<CProceduralTextureDialog>(wxID_OK);
-  const auto kept = dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots);
+  const auto kept = dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots, {});
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->Name(), "Noise");
+  // A preset loaded in the dialog is told to the document, to be logged as every load is.
+  fs::create_directories(presets.roots[1].path / "procedural/Noise");
+  grainforge::test::WriteAllText(presets.roots[1].path / "procedural/Noise/Grainy.gfpreset",
+                                 R"({"format": "Grainforge preset", "texture": "Noise", "parameters": {"grain": 3}})");
+  wxTheApp->CallAfter([] {
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* dialog = dynamic_cast<CProceduralTextureDialog*>(window); dialog != nullptr && dialog->IsModal())
+        dialog->ChoosePreset(2);  // the user's presets follow the factory's "Coarse" and "Fine"
+  });
+  PressWhenModal<CProceduralTextureDialog>(wxID_OK);
+  std::vector<std::string> heard;
+  (void)dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots,
+                                      [&](const PresetResult& read, std::string_view name) {
+                                        heard.push_back(PresetWordsNotUsedText(read, name));
+                                      });
+  EXPECT_EQ(heard, std::vector<std::string>{"The preset \"Grainy\" holds parameters this version does not read: "
+                                            "grain. They are kept, and saving the preset writes them again."});
   // Save STL's check dialog, cancelled: nothing is saved.
   PressWhenModal<CExportDialog>(wxID_CANCEL);
   EXPECT_FALSE(dialogs.RunExportCheck(ExportDialogRequest{}));
