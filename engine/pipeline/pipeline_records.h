@@ -21,6 +21,7 @@
 #include "engine/pipeline/printability_check.h"
 #include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/own_scale_remesh.h"
 #include "engine/remesh/remesh_settings.h"
 
 #include <array>
@@ -179,6 +180,9 @@ struct PipelineReport {
     std::uint8_t refusedMemoryToo = 0;
     std::string message;                  // a stage's failure text, normally empty
     RemeshReport remeshReport;
+    // Pieces far from the rest of the part that the remesh took at a size of their own, or kept
+    // as they were and left untextured (RemeshAtOwnScale).
+    std::vector<OwnScalePiece> ownScalePieces;
     DisplacementReport displacementReport;
     SolidDisplacementReport solidReport;
     SamplingReport sampling;

@@ -198,6 +198,8 @@ void AppendRemesh(std::string& text, const PipelineReport& r)
     text += "    " + FormatCountGrouped(remesh.splits) + " splits, " + FormatCountGrouped(remesh.collapses)
         + " collapses, " + FormatCountGrouped(remesh.flips) + " flips, " + FormatCountGrouped(remesh.featureEdges)
         + " feature edges\n";
+    for (const OwnScalePiece& piece : r.ownScalePieces)
+        text += "    " + FormatOwnScalePieceText(piece) + "\n";
     for (const StageTime& stage : remesh.stageTimes)
         text += "    " + stage.name + ": " + Milliseconds(stage.milliseconds) + "\n";
 }
@@ -360,14 +362,16 @@ std::string FormatPartTooSmallText(float size, float triangleSize)
 
 namespace {
 
-// The box of the part or piece lying too far out, as the far-out refusals name it.
-std::string FarPlace(const FarPiece& far)
+// The box of the part or piece lying too far out, as the far-out refusals and notes name it.
+std::string FarPlace(Vec3 low, Vec3 high, bool wholePart)
 {
-    const Vec3 size = far.boundsMax - far.boundsMin;
-    const Vec3 centre = (far.boundsMin + far.boundsMax) * 0.5f;
-    return FormatSize3(size.x, size.y, size.z) + (far.wholePart ? " part" : " piece") + " at (" + Fixed(centre.x, 0)
+    const Vec3 size = high - low;
+    const Vec3 centre = (low + high) * 0.5f;
+    return FormatSize3(size.x, size.y, size.z) + (wholePart ? " part" : " piece") + " at (" + Fixed(centre.x, 0)
         + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0) + ") mm";
 }
+
+std::string FarPlace(const FarPiece& far) { return FarPlace(far.boundsMin, far.boundsMax, far.wholePart); }
 
 // The far-out refusals' advice: the size (tried against every limit by its caller) and, since no
 // command here moves or deletes one piece, what the program that made the part can do.
@@ -397,6 +401,17 @@ std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float adv
         + ", where a coordinate steps by " + Fixed(far.step, 4) + " mm, needs cells of at least "
         + Length(far.smallestSize) + " mm so that the relief's corners do not round onto one another, and they are "
         + Length(cell) + " mm. " + FarAdvice(far, advisedSize, withoutRemesh);
+}
+
+std::string FormatOwnScalePieceText(const OwnScalePiece& piece)
+{
+    const std::string place = "the " + FarPlace(piece.boundsMin, piece.boundsMax, false)
+        + ", where a coordinate steps by " + Fixed(piece.step, 4) + " mm";
+    if (piece.kept)
+        return "A piece far out was kept as it was, untextured: " + place
+            + ", too coarsely to remesh it soundly.";
+    return "A piece far out was remeshed at its own scale: " + place + ", at " + Length(piece.triangleSize)
+        + " mm triangles.";
 }
 
 std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)

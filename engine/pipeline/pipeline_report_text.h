@@ -73,6 +73,11 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // the program that made it: no command here moves one piece.
 [[nodiscard]] std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float advisedSize,
     bool withoutRemesh);
+
+// What the remesh did with a piece far from the rest of its part (RemeshAtOwnScale): named as the
+// far-out refusals name it, with the step there, and the size it was remeshed at, or that it was
+// kept as it was, untextured.
+[[nodiscard]] std::string FormatOwnScalePieceText(const OwnScalePiece& piece);
 // `finest`: the triangles were already raised to the finest the part's size allows, so the
 // advice names no smaller triangle size.
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest = false);

@@ -20,6 +20,7 @@
 #include "engine/remesh/contour_cells.h"
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/own_scale_remesh.h"
 #include "engine/remesh/remesh.h"
 #include "platform/memory_info.h"
 
@@ -485,6 +486,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refusedAdvisedSize = 0.0f;
     report.refusedMemoryToo = 0;
     report.remeshReport = {};
+    report.ownScalePieces.clear();
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
     TriangleMesh part = source;
@@ -513,7 +515,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
     TriangleMesh mesh = part;
-    RemeshReport remeshReport = Remesh(mesh, remesh, progress);
+    // A piece far from the rest is remeshed at its own scale, or kept as it was.
+    RemeshReport remeshReport = RemeshAtOwnScale(mesh, remesh, progress, report.ownScalePieces);
     report.remeshReport = std::move(remeshReport);
     if (report.remeshReport.cancelled) {
         report.stopped = 1;
@@ -762,6 +765,17 @@ void PipelineStages::NoteLostSurface()
     }
 }
 
+void PipelineStages::NoteKeptFarPieces()
+{
+    if (!report.validated)
+        return;
+    for (const OwnScalePiece& piece : report.ownScalePieces)
+        if (piece.kept)
+            AddWarning(report.validation, FormatOwnScalePieceText(piece),
+                "A coordinate steps there by about as much as the piece is large. The piece moved nearer the part "
+                "in the program that made it is remeshed and textured with the rest.");
+}
+
 namespace {
 
 // Whether a nested body of the result's validation is the body a change names (the same mesh,
@@ -860,6 +874,38 @@ void PipelineStages::NoteTextureHeldBack()
         report.validation.notes.push_back(std::move(note));
 }
 
+namespace {
+
+// A far piece the remesh kept as it was takes no relief: its coordinates step too coarsely for
+// one. Its triangles are those with every corner in its box (it lies apart from the rest).
+void LeaveKeptPiecesPlain(const TriangleMesh& mesh, const std::vector<OwnScalePiece>& pieces, TextureWeights& weights)
+{
+    if (!weights.MatchesMesh(mesh))
+        return;
+    const auto inside = [](Vec3 p, const OwnScalePiece& piece) {
+        return p.x >= piece.boundsMin.x && p.y >= piece.boundsMin.y && p.z >= piece.boundsMin.z
+            && p.x <= piece.boundsMax.x && p.y <= piece.boundsMax.y && p.z <= piece.boundsMax.z;
+    };
+    for (const OwnScalePiece& piece : pieces) {
+        if (!piece.kept)
+            continue;
+        for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+            if (inside(mesh.vertices[v].position, piece))
+                weights.vertexWeights[v] = 0.0f;
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const std::uint32_t* corner = &mesh.indices[3 * t];
+            if (!inside(mesh.vertices[corner[0]].position, piece) || !inside(mesh.vertices[corner[1]].position, piece)
+                || !inside(mesh.vertices[corner[2]].position, piece))
+                continue;
+            weights.faceTextured[t] = 0;
+            for (int c = 0; c < 3; ++c)
+                weights.cornerWeights[3 * t + c] = 0.0f;
+        }
+    }
+}
+
+}  // namespace
+
 void PipelineStages::RunMaskStage()
 {
     const PipelineSettings& settings = lastSettings;
@@ -886,6 +932,7 @@ void PipelineStages::RunMaskStage()
         taken = FacesTakenAsThePartsFaces(faceInput, source, settings.projection, outerMask);
     TextureWeights weights = ComputeTextureWeights(faceInput, settings.projection, outerMask,
         settings.displacement, settings.TileExtent(), settings.masks, taken);
+    LeaveKeptPiecesPlain(faceInput, report.ownScalePieces, weights);
     if (settings.surfaceMode == 0 && weights.faceTextured.size() == faceInput.TriangleCount()) {
         const FlaggedArea area = FlaggedAreaShare(faceInput, weights.faceTextured);
         const FlaggedArea chosen = FlaggedAreaShare(faceInput, ChosenSurfaceFlags(settings.projection, weights));
@@ -1316,6 +1363,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     if (!ValidateResult(progress, dirtyAtStart, reliefWanted))
         return false;
     NoteLostSurface();
+    NoteKeptFarPieces();
     NoteBodyChanges();
     NoteMissedTexture(reliefWanted);
     NoteReliefFolds();

@@ -223,6 +223,8 @@ private:
     void MeasurePartChange();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();
+    // Adds a problem to the validation for each far piece the remesh kept as it was, untextured.
+    void NoteKeptFarPieces();
     // Adds a problem to the validation for the bodies of the part the run took away or cut
     // down, the hollows it filled and the sealed voids it made; the validation's note on the
     // result's hollows keeps only those the part had.

@@ -58,6 +58,10 @@ FarPiece FindPieceTooFarOut(const TriangleMesh& source, float triangleSize, bool
         far = {true, true, true, source.boundsMin, source.boundsMax, nearestStep, nearestCell};
     else if (far.found && tooFar == pieces.size())
         far = {true, true, false, source.boundsMin, source.boundsMax, far.step, far.smallestSize};
+    // Without a solid relief a piece far from the rest is remeshed at its own scale, or kept as
+    // it was (RemeshAtOwnScale): only the part as a whole is refused.
+    else if (!solidRelief && far.found)
+        far = {};
     return far;
 }
 

@@ -50,7 +50,9 @@ struct FarPiece {
 // coarsest float step whose triangles the step there is too coarse for (kTriangleFloatSteps).
 // With a solid relief, a piece that allows the triangles but not the relief's cell gets a field of
 // its own at its own scale (OwnScaleReliefCell) and is not refused; only a part none of whose
-// pieces allows the cell is, as a whole. The part is named (wholePart, its own box) when every
+// pieces allows the cell is, as a whole. Without a solid relief a piece the triangles do not allow
+// is remeshed at its own scale (RemeshAtOwnScale) and only a part every piece of which is too far
+// out is refused. The part is named (wholePart, its own box) when every
 // piece is too far out. Not found when the part's own box allows the size (the pieces are only
 // sought then) or `source` has no valid bounds. Serial.
 [[nodiscard]] FarPiece FindPieceTooFarOut(const TriangleMesh& source, float triangleSize, bool solidRelief);

@@ -605,6 +605,11 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             && static_cast<double>(relief.heldBackVertices) > row.mostHeldBack * static_cast<double>(relief.texturedVertices))
             findings.push_back("the relief's guards held " + std::to_string(relief.heldBackVertices) + " of "
                 + std::to_string(relief.texturedVertices) + " textured vertices under half their depth");
+        // A far piece kept as it was, untextured, is a problem the verdict counts.
+        const std::vector<std::string>& problems = outcome.report.validation.problems;
+        for (const OwnScalePiece& piece : outcome.report.ownScalePieces)
+            if (piece.kept && std::find(problems.begin(), problems.end(), FormatOwnScalePieceText(piece)) == problems.end())
+                findings.push_back("a far piece kept as it was is no problem of the check: " + outcome.said);
         if (row.reportSays != nullptr && outcome.said.find(row.reportSays) == std::string::npos)
             findings.push_back("the report does not say \"" + std::string(row.reportSays) + "\":\n" + outcome.said);
     }
@@ -710,6 +715,19 @@ TriangleMesh TwoCubesFarOut()
 void FinerThanTheStep(PipelineSettings& s) { s.remesh.targetEdgeMillimetres = 0.05f; }
 // 10 km out a coordinate steps by 0.5 mm, coarser than the triangles asked: the piece is named.
 TriangleMesh SphereWithCube10kmAway() { return SphereWithCubeAt({7071068.0f, 7071068.0f, 0.0f}); }
+// A 100 mm cube with a 1 mm cube far out on one axis, its corners on whole millimetres (1e7 mm
+// out a coordinate steps by 1 mm, and the cube is one step across).
+TriangleMesh Cube100WithCubeAt(float x, float edge = 1.0f)
+{
+    return test::Combined(test::Translated(MakeTestCube(100.0f), {50.0f, 50.0f, 50.0f}),
+        test::Translated(test::Translated(MakeTestCube(edge), {edge * 0.5f, 0.0f, 0.0f}), {x, 0.0f, 0.0f}));
+}
+TriangleMesh FarCube1e7() { return test::Translated(test::Translated(MakeTestCube(1.0f), {0.5f, 0.0f, 0.0f}), {1.0e7f, 0.0f, 0.0f}); }
+TriangleMesh Cube100WithCube1e5Out() { return Cube100WithCubeAt(1.0e5f); }
+TriangleMesh Cube100WithCube1e6Out() { return Cube100WithCubeAt(1.0e6f); }
+TriangleMesh Cube100WithCube1e7Out() { return Cube100WithCubeAt(1.0e7f); }
+TriangleMesh Cube100WithCube4At1e7() { return Cube100WithCubeAt(1.0e7f, 4.0f); }
+TriangleMesh Cube100At1e6() { return test::Translated(MakeTestCube(100.0f), {1.0e6f, 1.0e6f, 50.0f}); }
 
 // 200 plates 20 x 20 x 0.05 mm, 0.05 mm apart: each lies apart at the finest cell its size
 // allows, and their grids and results together need far more memory than any machine has.
@@ -812,11 +830,24 @@ const Row kRows[] = {
         "the part moved nearer the origin in the program that made it."},
     {"small cube 10 km away, imported, solid", SphereWithCube10kmAway, 0.3f, kSolid, Expect::refused, nullptr,
         false, Route::process, true, nullptr, nullptr, "the 1.00 x 1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm"},
-    {"small cube 10 km away, imported, vertex", SphereWithCube10kmAway, 0.3f, kVertex, Expect::refused, nullptr,
-        false, Route::process, true, nullptr, nullptr, "A piece lies too far out for the triangle size: the 1.00 x "
-        "1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm, where a coordinate steps by 0.50 mm, coarser than the "
-        "0.30 mm triangle size. Nothing was changed; a triangle size of at least 0.50 mm lets it run, as does the "
-        "piece moved nearer the part or deleted in the program that made it."},
+    // The far cube is remeshed at the finest size its float steps allow; the sphere keeps 0.3 mm.
+    {"small cube 10 km away, imported, vertex", SphereWithCube10kmAway, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::process, true, nullptr, nullptr, nullptr, false, "A piece far out was remeshed at its own "
+        "scale: the 1.00 x 1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm, where a coordinate steps by 0.5000 mm, "
+        "at 0.50 mm triangles."},
+    {"100 mm cube, 1 mm cube 1e5 mm out, vertex", Cube100WithCube1e5Out, 0.3f, kVertex, Expect::processed,
+        nullptr, true},
+    {"100 mm cube, 1 mm cube 1e6 mm out, vertex", Cube100WithCube1e6Out, 0.3f, kVertex, Expect::processed,
+        nullptr, true},
+    {"100 mm cube, 1 mm cube 1e7 mm out, vertex", Cube100WithCube1e7Out, 0.3f, kVertex, Expect::processed,
+        nullptr, true, Route::process, false, nullptr, nullptr, nullptr, false, "A piece far out was kept as it was, "
+        "untextured: the 1.00 x 1.00 x 1.00 mm piece at (10000000, 0, 0) mm, where a coordinate steps by 1.0000 mm, "
+        "too coarsely to remesh it soundly.", FarCube1e7},
+    {"100 mm cube, 4 mm cube 1e7 mm out, vertex", Cube100WithCube4At1e7, 0.3f, kVertex, Expect::processed,
+        nullptr, true, Route::process, false, nullptr, nullptr, nullptr, false, "A piece far out was remeshed at "
+        "its own scale: the 4.00 x 4.00 x 4.00 mm piece at (10000002, 0, 0) mm, where a coordinate steps by 1.0000 "
+        "mm, at 1.00 mm triangles."},
+    {"100 mm cube 1e6 mm out, vertex", Cube100At1e6, 0.3f, kVertex, Expect::processed, nullptr, true},
     {"small cube 10 km away at the advised size, imported, vertex", SphereWithCube10kmAway, 0.5f, kVertex,
         Expect::processed, nullptr, false, Route::process, true},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
