@@ -8,6 +8,7 @@
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
+#include "engine/pipeline/pipeline_report_text.h"
 #include "engine/repair/non_manifold_repair.h"
 #include "engine/repair/windows_repair.h"
 
@@ -258,7 +259,10 @@ bool CGrainforgeDoc::RemeshInputMesh(const mesh::RemeshSettings& settings)
         ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::partJob);
         return false;
     }
-    LogJobReport(*this, kRemeshJobName, mesh::FormatRemeshReport(result.report));
+    std::string report = mesh::FormatRemeshReport(result.report);
+    for (const mesh::OwnScalePiece& piece : result.farPieces)
+        report.append(1, '\n').append(mesh::FormatOwnScalePieceText(piece, /*forRelief=*/false));
+    LogJobReport(*this, kRemeshJobName, report);
     TakeJobResult(std::move(result.mesh));
     return true;
 }

@@ -160,7 +160,9 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
                     return;
                 }
             }
-            result.report = grainforge::mesh::Remesh(copy, settings, WatchCancel(cancel));
+            // As Process remeshes: a piece far out at its own scale, not the asked size its
+            // coordinates cannot hold.
+            result.report = grainforge::mesh::RemeshAtOwnScale(copy, settings, WatchCancel(cancel), result.farPieces);
             if (result.report.cancelled) {
                 result.outcome = MeshJobOutcome::stopped;
                 return;

@@ -14,6 +14,7 @@
 #include "engine/repair/repair_forecast.h"
 #include "engine/repair/repair_job.h"
 #include "engine/mesh/triangle_mesh.h"
+#include "engine/remesh/own_scale_remesh.h"
 #include "engine/remesh/remesh_settings.h"
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace grainforge::app {
 
@@ -62,6 +64,8 @@ struct RemeshJobResult {
     bool tooCoarse = false;
     grainforge::mesh::Vec3 partSize{};
     float askedTriangleSize = 0.0f;
+    // Pieces lying so far out that they were remeshed at a size of their own, or kept as they were.
+    std::vector<grainforge::mesh::OwnScalePiece> farPieces;
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
 };

@@ -403,12 +403,12 @@ std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float adv
         + Length(cell) + " mm. " + FarAdvice(far, advisedSize, withoutRemesh);
 }
 
-std::string FormatOwnScalePieceText(const OwnScalePiece& piece)
+std::string FormatOwnScalePieceText(const OwnScalePiece& piece, bool forRelief)
 {
     const std::string place = "the " + FarPlace(piece.boundsMin, piece.boundsMax, false)
         + ", where a coordinate steps by " + Fixed(piece.step, 4) + " mm";
     if (piece.kept)
-        return "A piece far out was kept as it was, untextured: " + place
+        return std::string(forRelief ? "A piece far out was kept as it was, untextured: " : "A piece far out was kept as it was: ") + place
             + ", too coarsely to remesh it soundly.";
     return "A piece far out was remeshed at its own scale: " + place + ", at " + Length(piece.triangleSize)
         + " mm triangles.";

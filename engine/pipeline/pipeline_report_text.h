@@ -77,7 +77,7 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // What the remesh did with a piece far from the rest of its part (RemeshAtOwnScale): named as the
 // far-out refusals name it, with the step there, and the size it was remeshed at, or that it was
 // kept as it was, untextured.
-[[nodiscard]] std::string FormatOwnScalePieceText(const OwnScalePiece& piece);
+[[nodiscard]] std::string FormatOwnScalePieceText(const OwnScalePiece& piece, bool forRelief = true);
 // `finest`: the triangles were already raised to the finest the part's size allows, so the
 // advice names no smaller triangle size.
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest = false);

@@ -126,6 +126,30 @@ TEST(MeshJobs, RemeshKeepsTheTriangleLimit)
     EXPECT_NEAR(check.boundsMax.z, cube.boundsMax.z, 0.05f);
 }
 
+// Remesh Input Mesh remeshes a piece far out as Process does, at the size its coordinates hold:
+// asked for 0.5 mm, a 4 mm cube 1e7 mm out (a coordinate steps by 1 mm there) once went to the
+// remesh at 0.5 mm; the sphere near the origin keeps the size asked.
+TEST(MeshJobs, RemeshTakesAFarPieceAtItsOwnScale)
+{
+    const TriangleMesh part = Bounded(test::Combined(mesh::MakeTestSphere(10.0f),
+        test::Translated(mesh::MakeTestCube(4.0f), {1.0e7f + 2.0f, 0.0f, 0.0f})));
+    const std::atomic<bool> cancel{false};
+    mesh::RemeshSettings settings;
+    settings.targetEdgeMillimetres = 0.5f;
+    const RemeshJobResult result = RemeshInputMeshJob(part, mesh::Transform3x4{}, settings, 0, cancel);
+    ASSERT_EQ(result.outcome, MeshJobOutcome::replaced) << RemeshJobProblemText(result);
+    ASSERT_EQ(result.farPieces.size(), 1u);
+    EXPECT_FALSE(result.farPieces[0].kept);
+    EXPECT_GE(result.farPieces[0].triangleSize, 1.0f);
+    mesh::ValidationOptions options;
+    options.checkSelfIntersections = true;
+    const mesh::ValidationReport checked = mesh::ValidateMesh(result.mesh, options);
+    EXPECT_TRUE(checked.closed);
+    EXPECT_FALSE(checked.insideOut);
+    EXPECT_EQ(checked.selfIntersectingTriangleCount, 0u);
+    EXPECT_EQ(checked.componentCount, 2u);
+}
+
 TEST(MeshJobs, RemeshFailureIsNotTakenForAResult)
 {
     TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
