@@ -177,7 +177,9 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
       tilesShown_(std::clamp(tilesShown, 1, 3)),
       roots_(std::move(roots)),
       questions_(std::move(questions)) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  // OK's refusal is the one the note under the rows says as it is typed: a message box took the
+  // focus, and came only at OK.
+  refuse = [this](const std::wstring& text) { ShowRowRefusal(text); };
   auto* columns = new wxBoxSizer(wxHORIZONTAL);
 
   // Left: the parameter rows.
@@ -215,7 +217,12 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
       row.slider->SetLineSize(1);
       row.edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
         event.Skip();
-        OnRowChanged();
+        if (!closing_) OnRowChanged();
+      });
+      // Said as it is typed; taken as the row is left.
+      row.edit->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+        event.Skip();
+        if (!closing_) SayTypedRefusal();
       });
       row.slider->Bind(wxEVT_SLIDER, [this, i](wxCommandEvent&) { OnSlider(i); });
     }
@@ -305,6 +312,13 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   }
 }
 
+// A row losing the focus as the dialog closes would read itself into a preview already gone:
+// the rows are destroyed here, while the dialog is still whole, and read nothing.
+CProceduralTextureDialog::~CProceduralTextureDialog() {
+  closing_ = true;
+  DestroyChildren();
+}
+
 const std::vector<procedural::ParameterSpec>& CProceduralTextureDialog::Specs() const {
   return pattern_.GetParameters();
 }
@@ -383,6 +397,15 @@ void CProceduralTextureDialog::ShowRowRefusal(const std::wstring& text) {
   rowRefusal_->SetMinSize(wxSize(width, rowRefusal_->GetBestSize().y));
   Layout();
   if (IsShown()) FitDialogToDisplay(this);
+}
+
+void CProceduralTextureDialog::SayTypedRefusal() {
+  const auto& specs = Specs();
+  std::wstring refusal;
+  for (std::size_t i = 0; i < rows_.size() && i < specs.size() && refusal.empty(); ++i)
+    if (specs[i].kind == procedural::ParameterKind::Real || specs[i].kind == procedural::ParameterKind::Integer)
+      refusal = ParameterRefusalText(specs[i], rows_[i].edit->GetValue().ToStdWstring());
+  ShowRowRefusal(refusal);
 }
 
 void CProceduralTextureDialog::OnRowChanged() {

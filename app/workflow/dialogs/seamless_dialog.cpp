@@ -137,9 +137,15 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
     rowGrid->Add(row.edit, 0, wxALIGN_CENTER_VERTICAL);
     rowGrid->Add(controls, 1, wxEXPAND);
     row.edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+      event.Skip();
+      if (closing_) return;
       ReadParameterRows();
       UpdateSeamlessPreviews();
+    });
+    // Said as it is typed; taken as the row is left.
+    row.edit->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
       event.Skip();
+      if (!closing_) SayTypedRefusal();
     });
     row.choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) {
       ReadParameterRows();
@@ -181,7 +187,12 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   }
 }
 
-CSeamlessDialog::~CSeamlessDialog() = default;
+// A row losing the focus as the dialog closes would read itself into previews already gone: the
+// rows are destroyed here, while the dialog is still whole, and read nothing.
+CSeamlessDialog::~CSeamlessDialog() {
+  closing_ = true;
+  DestroyChildren();
+}
 
 void CSeamlessDialog::SetSeamlessMethod(const std::string& name) {
   method_ = mesh::seamless::CreateSeamlessMethod(name);
@@ -297,6 +308,16 @@ void CSeamlessDialog::ReadParameterRows() {
     }
   }
   ShowParameterValues(refused);
+  ShowRefusal();
+}
+
+void CSeamlessDialog::SayTypedRefusal() {
+  const std::vector<ParameterSpec>& specs = method_->GetParameters();
+  correction_.clear();
+  for (int i = 0; i < kRowCount && i < static_cast<int>(specs.size()) && correction_.empty(); ++i)
+    if (IsNumeric(specs[static_cast<std::size_t>(i)]))
+      correction_ = ParameterRefusalText(specs[static_cast<std::size_t>(i)],
+                                         rows_[static_cast<std::size_t>(i)].edit->GetValue().ToStdWstring());
   ShowRefusal();
 }
 
