@@ -8,10 +8,29 @@
 
 #include <wx/dcclient.h>
 #include <wx/dialog.h>
+#include <wx/scrolwin.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/weakref.h>
 
 namespace grainforge::app {
+
+namespace {
+
+// A note said under a field at the foot of a dialog's scrolled contents came below the fold: the
+// contents scroll down until the note's last line shows, which keeps the field above it in sight.
+void ScrollIntoSight(wxDialog* dialog, wxWindow* note) {
+  auto* scrolled = dynamic_cast<wxScrolledWindow*>(DialogScrolledContents(dialog));
+  if (scrolled == nullptr || !scrolled->IsDescendant(note)) return;
+  const wxRect sight(scrolled->GetScreenPosition() + scrolled->GetClientAreaOrigin(), scrolled->GetClientSize());
+  const int below = note->GetScreenRect().GetBottom() - sight.GetBottom();
+  int unitX = 0;
+  int unitY = 0;
+  scrolled->GetScrollPixelsPerUnit(&unitX, &unitY);
+  if (below > 0 && unitY > 0) scrolled->Scroll(-1, scrolled->GetViewStart().y + (below + unitY - 1) / unitY);
+}
+
+}  // namespace
 
 wxStaticText* CreateRefusalNote(wxWindow* parent, int id) {
   auto* note = new wxStaticText(parent, id, wxEmptyString);
@@ -49,6 +68,13 @@ void SayRefusalNote(wxStaticText* note, const std::wstring& text, int width) {
     const wxSize now = dialog->GetSize();
     if (best.y > now.y || best.x > now.x) dialog->SetSize(std::max(best.x, now.x), std::max(best.y, now.y));
     FitDialogToDisplay(dialog);
+    if (!text.empty()) {
+      ScrollIntoSight(dialog, note);
+      // Again once the toolkit has given the contents their new size.
+      dialog->CallAfter([dialog, weak = wxWeakRef<wxWindow>(note)] {
+        if (weak && weak->IsShown()) ScrollIntoSight(dialog, weak.get());
+      });
+    }
   }
 }
 

@@ -7,7 +7,7 @@
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/ui_colours.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 
@@ -235,9 +235,7 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   // A refused text is said beside its field, under the rows, where the eye already is.
   auto* left = new wxBoxSizer(wxVERTICAL);
   left->Add(rowSizer, 0, wxEXPAND);
-  rowRefusal_ = new wxStaticText(this, kIdRowRefusal, wxEmptyString);
-  rowRefusal_->SetForegroundColour(ToWxColour(colours::kRefusalText));
-  rowRefusal_->Hide();
+  rowRefusal_ = CreateRefusalNote(this, kIdRowRefusal);
   left->Add(rowRefusal_, 0, wxEXPAND | wxTOP, wxDLG_UNIT(this, wxSize(0, 4)).y);
   columns->Add(left, 1, wxEXPAND | wxALL, wxDLG_UNIT(this, wxSize(7, 7)).x);
 
@@ -386,17 +384,12 @@ bool CProceduralTextureDialog::ReadParameterRows() {
 void CProceduralTextureDialog::ShowRowRefusal(const std::wstring& text) {
   if (refusal_ == text) return;
   refusal_ = text;
-  rowRefusal_->Show(!text.empty());
   // Wrapped to the rows' width and as tall as its lines: unwrapped, a long note widened the
   // column and pushed the row labels out of sight; at a width of its own it lost its last line.
   const int width = std::max(rowRefusal_->GetParent()->FromDIP(200), rowRefusal_->GetContainingSizer() != nullptr
                                                                            ? rowRefusal_->GetContainingSizer()->GetSize().x
                                                                            : 0);
-  rowRefusal_->SetLabel(text);
-  rowRefusal_->Wrap(width);
-  rowRefusal_->SetMinSize(wxSize(width, rowRefusal_->GetBestSize().y));
-  Layout();
-  if (IsShown()) FitDialogToDisplay(this);
+  SayRefusalNote(rowRefusal_, text, width);
 }
 
 void CProceduralTextureDialog::SayTypedRefusal() {

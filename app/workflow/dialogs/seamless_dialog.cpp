@@ -16,9 +16,9 @@
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 
 namespace grainforge::app {
@@ -155,9 +155,7 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   }
   contents->Add(rowGrid, 0, wxEXPAND | wxTOP, gap);
   // A refused text is said under the rows in red, as every dialog says one.
-  refusal_ = new wxStaticText(this, kRefusalId, wxEmptyString);
-  refusal_->SetForegroundColour(ToWxColour(colours::kRefusalText));
-  refusal_->Hide();
+  refusal_ = CreateRefusalNote(this, kRefusalId);
   contents->Add(refusal_, 0, wxEXPAND | wxTOP, gap);
   note_ = new wxStaticText(this, wxID_ANY, wxEmptyString);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
@@ -207,17 +205,13 @@ void CSeamlessDialog::WrapTexts() {
   SetWrappedLabel(description_, FromUtf8(method_->Description()), textWidth_);
   SetWrappedLabel(status_, statusText_, textWidth_);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
-  if (!correction_.empty()) SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
+  if (!correction_.empty()) SayRefusalNote(refusal_, correction_, textWidth_);
 }
 
 void CSeamlessDialog::ShowRefusal() {
   if (correction_ == refusalShown_) return;
   refusalShown_ = correction_;
-  refusal_->Show(!correction_.empty());
-  refusal_->SetMinSize(wxDefaultSize);
-  SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
-  Layout();
-  if (IsShown()) FitDialogToDisplay(this);
+  SayRefusalNote(refusal_, correction_, textWidth_);
 }
 
 void CSeamlessDialog::ChooseMethod(const std::string& name) {

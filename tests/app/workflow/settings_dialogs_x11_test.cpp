@@ -1055,6 +1055,7 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
         {"save_stl", {export_ids::kLargestHole, export_ids::kSizeRefusal}},
         {"texture_settings", {CTextureSettingsDialog::kBlurId, CTextureSettingsDialog::kFieldsRefusalId}},
         {"relief_and_simplify", {kIdStrength, kIdReliefRefusal}},
+        {"relief_and_simplify", {kIdDetailLevel, kIdDetailRefusal}},  // below the fold at 800 x 600
         {"relief", {kIdTriangleSize, kIdReliefRefusal}},
         {"remesh_input", {kIdRemeshInputSize, kIdRemeshInputRefusal}},
         {"mapping_settings", {CMappingSettingsDialog::kSharpnessId, CMappingSettingsDialog::kRefusalId}}};
@@ -1065,7 +1066,10 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
         static_cast<wxCheckBox*>(mapping->FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(true);
         mapping->UpdateBlendControls();
       }
-      // As it is typed (a text event); the dialogs that take a row as it is left read it too.
+      // As it is typed (a text event) in the field that has the focus; the dialogs that take a
+      // row as it is left read it too.
+      edit->SetFocus();
+      PumpFor(std::chrono::milliseconds(50));
       edit->SetValue(wxS("1,500"));
       if (auto* pattern = dynamic_cast<CProceduralTextureDialog*>(dialog.dialog)) pattern->ReadParameterRows();
       if (auto* seams = dynamic_cast<CSeamlessDialog*>(dialog.dialog)) seams->ReadParameterRows();
@@ -1079,6 +1083,13 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
       const wxWindow* note = dialog->FindWindow(ids.second);
       ASSERT_NE(note, nullptr) << name;
       EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
+      // In sight, not only in reach: a note under a field at the contents' foot lay below the fold.
+      const wxWindow* view = DialogScrolledContents(dialog.dialog);
+      if (view == nullptr || !view->IsDescendant(const_cast<wxWindow*>(note))) view = dialog.dialog;
+      const wxRect sight(view->GetScreenPosition() + view->GetClientAreaOrigin(), view->GetClientSize());
+      EXPECT_TRUE(sight.Contains(note->GetScreenRect())) << name << " " << ids.first << ": the note is out of sight, at "
+          << note->GetScreenRect().y << " to " << note->GetScreenRect().GetBottom() << " in " << sight.y << " to "
+          << sight.GetBottom();
       EXPECT_TRUE(screen.Contains(dialog->GetScreenRect())) << name << " refused";
       wxString said = note->GetLabel();
       said.Replace(wxS("\n"), wxS(" "));
