@@ -1,8 +1,8 @@
 #pragma once
 
-// The one way a typed text is refused: in red, right under the field that holds it, as the
-// focus leaves the field and again when OK (or Process) finds it still there; the field keeps
-// the text, selected, to be mended. Message boxes took the focus and were said once at a time,
+// The one way a typed text is refused: in red, right under the field that holds it, as it is
+// typed, as the focus leaves the field and again when OK (or Process) finds it still there; the
+// field keeps the text, selected, to be mended. Message boxes took the focus and were said once at a time,
 // and a refusal said only at OK came after the eye had left the field.
 
 #include <functional>
