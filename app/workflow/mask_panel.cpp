@@ -174,6 +174,12 @@ void CMaskPanel::CreateBody(wxWindow* body) {
                 if (!updating_)
                     ApplyVolumeFields();
             });
+            // A refusal is said as the text is typed; the text is taken as the field is left.
+            field->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+                event.Skip();
+                if (!updating_ && !IsBeingDeleted())
+                    SayTypedRefusal();
+            });
             fields_[static_cast<std::size_t>(index)] = field;
             grid->Add(field, 1, wxEXPAND);
         }
@@ -363,6 +369,17 @@ std::wstring CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     if (refusal.field >= 0)
         ScrollFieldNoteIntoSight();
     return refusal.text;
+}
+
+void CMaskPanel::SayTypedRefusal() {
+    MaskFieldTexts typed;
+    for (int i = 0; i < kMaskFieldCount; ++i)
+        typed[i] = fields_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
+    const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
+    if (refusal.field >= 0)
+        ShowFieldNote(refusal.text, refusal.field);
+    else
+        ShowFieldNote(kMaskFieldNote);
 }
 
 std::wstring CMaskPanel::TakeTypedEntries() {

@@ -85,6 +85,9 @@ private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
     // Says `text` under the fields; a refusal of `field` under that field's row.
     void ShowFieldNote(const std::wstring& text, int field = -1);
+    // Says the first refusal of the fields' texts as they stand, taking nothing; the note on Z
+    // once none is refused.
+    void SayTypedRefusal();
     void ScrollFieldNoteIntoSight();
     // Wraps the note to the fields' width as they stand now.
     void WrapFieldNote();

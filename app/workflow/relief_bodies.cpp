@@ -63,7 +63,13 @@ wxTextCtrl* MakeNumberEdit(wxWindow* parent, int id) {
 
 // Enter commits and Escape puts the stored value back; the field keeps the focus either way.
 // Leaving the field commits too, without saying again a refusal already said for that text.
-void BindEntryKeys(wxTextCtrl* edit, std::function<void(bool sayAgain)> commit, std::function<void()> restore) {
+// A refusal is said as the text is typed (`sayTyped`), which takes nothing.
+void BindEntryKeys(wxTextCtrl* edit, std::function<void(bool sayAgain)> commit, std::function<void()> restore,
+                   std::function<void()> sayTyped) {
+  edit->Bind(wxEVT_TEXT, [sayTyped](wxCommandEvent& event) {
+    event.Skip();
+    sayTyped();
+  });
   edit->Bind(wxEVT_TEXT_ENTER, [commit](wxCommandEvent&) { commit(true); });
   edit->Bind(wxEVT_KEY_DOWN, [restore](wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE) restore();
@@ -173,12 +179,15 @@ bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   edit_ = MakeNumberEdit(this, 1);
   refusalNote_ = CreateRefusalNote(this, wxID_ANY);
   refuse = [this](const std::wstring& text) { ShowRefusal(text); };
-  BindEntryKeys(edit_, [this](bool sayAgain) { CommitEdit(sayAgain); }, [this] {
-    lastEstimate_.reset();
-    refused_ = {};
-    ShowRefusal(L"");
-    if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
-  });
+  BindEntryKeys(
+      edit_, [this](bool sayAgain) { CommitEdit(sayAgain); },
+      [this] {
+        lastEstimate_.reset();
+        refused_ = {};
+        ShowRefusal(L"");
+        if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
+      },
+      [this] { ShowRefusal(TriangleSizeEntryRefusal(edit_->GetValue().ToStdWstring())); });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 2 + i, wxString(FormatDialogFloat(kQuickSizes[i])), wxDefaultPosition,
                              wxDefaultSize, wxBU_EXACTFIT);
@@ -339,11 +348,14 @@ bool CDisplacementBody::Build(wxWindow* parent, int id, FlowStep step) {
   edit_ = MakeNumberEdit(this, 5);
   refusalNote_ = CreateRefusalNote(this, wxID_ANY);
   refuse = [this](const std::wstring& text) { ShowRefusal(text); };
-  BindEntryKeys(edit_, [this](bool sayAgain) { CommitStrength(sayAgain); }, [this] {
-    refused_ = {};
-    ShowRefusal(L"");
-    if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres);
-  });
+  BindEntryKeys(
+      edit_, [this](bool sayAgain) { CommitStrength(sayAgain); },
+      [this] {
+        refused_ = {};
+        ShowRefusal(L"");
+        if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres);
+      },
+      [this] { ShowRefusal(StrengthEntryRefusal(edit_->GetValue().ToStdWstring())); });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 8 + i, wxString(FormatDialogFloat(kQuickStrengths[i])), wxDefaultPosition,
                              wxDefaultSize, wxBU_EXACTFIT);

@@ -145,6 +145,9 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
       else
         OnOptionChanged();
     });
+  // A refused size is said under the sizes as it is typed; the check runs as the field is left.
+  SayRefusalsAsTyped({sizeRefusal_, {{largestHole_, kLargestHoleRule}, {widestSlit_, kWidestSlitRule}}},
+                     [this] { return RefusalWidth(); });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
   report_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {

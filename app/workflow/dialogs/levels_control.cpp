@@ -40,6 +40,10 @@ CLevelsControl::CLevelsControl(wxWindow* parent, const wxPoint& pos, const wxSiz
     auto* edit = new wxTextCtrl(this, i + 1, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxTE_CENTRE);
     edit->SetFont(parent != nullptr ? parent->GetFont() : GetFont());
     edit->Bind(wxEVT_KILL_FOCUS, &CLevelsControl::OnEditKillFocus, this);
+    edit->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+      event.Skip();
+      SayTypedNote();
+    });
     edits_[static_cast<std::size_t>(i)] = edit;
   }
   editHeight_ = edits_[0]->GetBestSize().y;
@@ -99,6 +103,14 @@ int CLevelsControl::ReadLevelEdits() {
   if (sayNote) sayNote(note_);
   if (!(values == before)) Notify();
   return reading.firstRefused;
+}
+
+void CLevelsControl::SayTypedNote() {
+  if (!sayNote) return;
+  LevelsTexts texts;
+  for (int i = 0; i < kLevelsEditCount; ++i)
+    texts[static_cast<std::size_t>(i)] = edits_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
+  sayNote(ReadLevelsEdits(texts, values).note);
 }
 
 void CLevelsControl::SelectEdit(int index) {

@@ -48,8 +48,9 @@ public:
   void SelectEdit(int index);
   std::wstring TakeNote();
   std::function<void(const std::wstring&)> refuse;
-  // Told the note each time the edits are read (leaving an edit among them): a refusal, or
-  // empty once every text is taken, to be said at the edits.
+  // Told the note each time the edits are read (leaving an edit among them), and as an edit is
+  // typed in (the typing is taken only as it is left): a refusal, or empty once every text is
+  // taken, to be said at the edits.
   std::function<void(const std::wstring&)> sayNote;
   // Whether an edit holds typing not yet taken (its text is not the value's own). Escape then
   // takes the typing back; with nothing to take back it cancels the dialog as anywhere else.
@@ -68,6 +69,8 @@ public:
   wxSize DoGetBestClientSize() const override;
 
 private:
+  // Tells sayNote what reading the edits as they stand would refuse, taking nothing.
+  void SayTypedNote();
   void LayOut();
   void Notify();
   void OnPaint(wxPaintEvent& event);

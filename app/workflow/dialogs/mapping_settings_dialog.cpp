@@ -2,7 +2,6 @@
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -24,7 +23,9 @@ std::wstring TestGridText(int cells) { return std::to_wstring(cells) + L" cells 
 
 CMappingSettingsDialog::CMappingSettingsDialog(wxWindow* parent, const MappingDialogValues& values)
     : wxDialog(parent, wxID_ANY, wxS("Mapping Settings")), values_(values) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  // The refusal is the note's, said as the sharpness is typed (a text written without an event,
+  // now): a message box took the focus, and came only at OK.
+  refuse = [this](const std::wstring&) { SayFieldRefusals({sharpnessRefusal_}, RefusalWidth()); };
   const auto dlu = [this](int x, int y) { return ConvertDialogToPixels(wxSize(x, y)); };
   const int gap = dlu(4, 4).y;
   auto* contents = new wxBoxSizer(wxVERTICAL);
@@ -39,6 +40,8 @@ CMappingSettingsDialog::CMappingSettingsDialog(wxWindow* parent, const MappingDi
   sharpness_ = new wxTextCtrl(box, kSharpnessId, wxEmptyString, wxDefaultPosition, wxSize(dlu(32, 12).x, -1));
   sharpnessRow->Add(sharpness_, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, gap);
   boxGroup->Add(sharpnessRow, 0, wxLEFT | wxRIGHT, gap);
+  sharpnessRefusal_ = {CreateRefusalNote(box, kRefusalId), {{sharpness_, kBlendSharpnessRule}}};
+  boxGroup->Add(sharpnessRefusal_.note, 0, wxLEFT | wxRIGHT | wxTOP, gap);
   note_ = new wxStaticText(box, kNoteId, wxEmptyString, wxDefaultPosition, dlu(190, 20), wxST_NO_AUTORESIZE);
   boxGroup->Add(note_, 0, wxEXPAND | wxALL, gap);
   contents->Add(boxGroup, 0, wxEXPAND);
@@ -65,6 +68,7 @@ CMappingSettingsDialog::CMappingSettingsDialog(wxWindow* parent, const MappingDi
   UpdateBlendControls();
 
   blend_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateBlendControls(); });
+  SayRefusalsAsTyped(sharpnessRefusal_, [this] { return RefusalWidth(); });
   Bind(wxEVT_BUTTON, &CMappingSettingsDialog::OnOk, this, wxID_OK);
   helpPane_ = FinishSettingsDialog(this, contents, kDesignSize, "mapping");
 }
@@ -77,7 +81,11 @@ void CMappingSettingsDialog::UpdateBlendControls() {
                         : ticked ? wxS("The preview shows a hard seam at the corners; the processed part blends them.")
                                  : wxString();
   SetWrappedLabel(note_, note, ConvertDialogToPixels(wxSize(190, 0)).x);
+  // Blending off, the sharpness is not read: its refusal goes, and comes back with it.
+  SayFieldRefusals({sharpnessRefusal_}, RefusalWidth());
 }
+
+int CMappingSettingsDialog::RefusalWidth() const { return ConvertDialogToPixels(wxSize(190, 0)).x; }
 
 bool CMappingSettingsDialog::TakeFieldValues() {
   if (!CheckNumberFields({{sharpness_, kBlendSharpnessRule}}, refuse)) return false;

@@ -9,6 +9,7 @@
 
 #include <wx/dialog.h>
 
+#include "app/shell/kit/refusal_note.h"
 #include "app/workflow/dialogs/dialog_document_edits.h"
 
 class wxCheckBox;
@@ -29,6 +30,7 @@ public:
     kNoteId = 1214,
     kTestGridId = 1215,
     kWholeTilesId = 1228,
+    kRefusalId = 1229,  // a refused sharpness, in red under it
   };
 
   CMappingSettingsDialog(wxWindow* parent, const MappingDialogValues& values);
@@ -42,15 +44,18 @@ public:
   // Reads the fields into the values (what OK does before closing); refuses a sharpness out of
   // range instead (the field gets the focus). True when the fields were taken.
   bool TakeFieldValues();
-  // Shows a refusal; a message box unless replaced (tests record instead).
+  // Shows OK's refusal; in red under the sharpness, where it is said as it is typed, unless
+  // replaced (tests record instead).
   std::function<void(const std::wstring&)> refuse;
 
 private:
   void OnOk(wxCommandEvent& event);
+  int RefusalWidth() const;
 
   MappingDialogValues values_;
   wxCheckBox* blend_ = nullptr;
   wxTextCtrl* sharpness_ = nullptr;
+  RefusedFieldsNote sharpnessRefusal_;
   wxStaticText* note_ = nullptr;
   wxChoice* testGrid_ = nullptr;
   wxCheckBox* wholeTiles_ = nullptr;

@@ -7,7 +7,7 @@
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/ui_colours.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 
@@ -177,7 +177,9 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
       tilesShown_(std::clamp(tilesShown, 1, 3)),
       roots_(std::move(roots)),
       questions_(std::move(questions)) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  // OK's refusal is the one the note under the rows says as it is typed: a message box took the
+  // focus, and came only at OK.
+  refuse = [this](const std::wstring& text) { ShowRowRefusal(text); };
   auto* columns = new wxBoxSizer(wxHORIZONTAL);
 
   // Left: the parameter rows.
@@ -215,7 +217,12 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
       row.slider->SetLineSize(1);
       row.edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
         event.Skip();
-        OnRowChanged();
+        if (!closing_) OnRowChanged();
+      });
+      // Said as it is typed; taken as the row is left.
+      row.edit->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+        event.Skip();
+        if (!closing_) SayTypedRefusal();
       });
       row.slider->Bind(wxEVT_SLIDER, [this, i](wxCommandEvent&) { OnSlider(i); });
     }
@@ -228,9 +235,7 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   // A refused text is said beside its field, under the rows, where the eye already is.
   auto* left = new wxBoxSizer(wxVERTICAL);
   left->Add(rowSizer, 0, wxEXPAND);
-  rowRefusal_ = new wxStaticText(this, kIdRowRefusal, wxEmptyString);
-  rowRefusal_->SetForegroundColour(ToWxColour(colours::kRefusalText));
-  rowRefusal_->Hide();
+  rowRefusal_ = CreateRefusalNote(this, kIdRowRefusal);
   left->Add(rowRefusal_, 0, wxEXPAND | wxTOP, wxDLG_UNIT(this, wxSize(0, 4)).y);
   columns->Add(left, 1, wxEXPAND | wxALL, wxDLG_UNIT(this, wxSize(7, 7)).x);
 
@@ -305,6 +310,13 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   }
 }
 
+// A row losing the focus as the dialog closes would read itself into a preview already gone:
+// the rows are destroyed here, while the dialog is still whole, and read nothing.
+CProceduralTextureDialog::~CProceduralTextureDialog() {
+  closing_ = true;
+  DestroyChildren();
+}
+
 const std::vector<procedural::ParameterSpec>& CProceduralTextureDialog::Specs() const {
   return pattern_.GetParameters();
 }
@@ -372,17 +384,21 @@ bool CProceduralTextureDialog::ReadParameterRows() {
 void CProceduralTextureDialog::ShowRowRefusal(const std::wstring& text) {
   if (refusal_ == text) return;
   refusal_ = text;
-  rowRefusal_->Show(!text.empty());
   // Wrapped to the rows' width and as tall as its lines: unwrapped, a long note widened the
   // column and pushed the row labels out of sight; at a width of its own it lost its last line.
   const int width = std::max(rowRefusal_->GetParent()->FromDIP(200), rowRefusal_->GetContainingSizer() != nullptr
                                                                            ? rowRefusal_->GetContainingSizer()->GetSize().x
                                                                            : 0);
-  rowRefusal_->SetLabel(text);
-  rowRefusal_->Wrap(width);
-  rowRefusal_->SetMinSize(wxSize(width, rowRefusal_->GetBestSize().y));
-  Layout();
-  if (IsShown()) FitDialogToDisplay(this);
+  SayRefusalNote(rowRefusal_, text, width);
+}
+
+void CProceduralTextureDialog::SayTypedRefusal() {
+  const auto& specs = Specs();
+  std::wstring refusal;
+  for (std::size_t i = 0; i < rows_.size() && i < specs.size() && refusal.empty(); ++i)
+    if (specs[i].kind == procedural::ParameterKind::Real || specs[i].kind == procedural::ParameterKind::Integer)
+      refusal = ParameterRefusalText(specs[i], rows_[i].edit->GetValue().ToStdWstring());
+  ShowRowRefusal(refusal);
 }
 
 void CProceduralTextureDialog::OnRowChanged() {

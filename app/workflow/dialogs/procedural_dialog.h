@@ -60,6 +60,7 @@ class CProceduralTextureDialog final : public wxDialog {
 public:
   CProceduralTextureDialog(wxWindow* parent, mesh::procedural::ProceduralTexture& pattern, int tilesShown,
                            LibraryRoots roots, PresetQuestions questions = DialogPresetQuestions());
+  ~CProceduralTextureDialog() override;
 
   int TilesShown() const { return tilesShown_; }
   const ProceduralPreview& Preview() const { return preview_; }
@@ -80,7 +81,8 @@ public:
   // Takes every row's text its parameter accepts; a refused text stays in its row, unapplied,
   // and the note under the rows says why. False when a row was refused.
   bool ReadParameterRows();
-  // Shows a refusal at OK; a message box unless replaced (tests record instead).
+  // Shows a refusal at OK; in red under the rows, where it is said as it is typed, unless
+  // replaced (tests record instead).
   std::function<void(const std::wstring&)> refuse;
   // Hears of each preset loaded into the pattern, to log what it held that was not used (the
   // document's LogPresetWordsNotUsed); may be empty.
@@ -99,6 +101,8 @@ private:
   // Writes the values into the rows, but for rows in `keep` (refused texts stay to be mended).
   void ShowParameterValues(const std::array<bool, kProceduralRowCount>& keep = {});
   void ShowRowRefusal(const std::wstring& text);
+  // Says the first row's refusal of the texts as they stand, taking nothing.
+  void SayTypedRefusal();
   void UpdateProceduralPreview();
   // Fills the list again and selects the entry whose file has that name (none when empty).
   void FillPresetList(const std::filesystem::path& selectFileName);
@@ -130,6 +134,7 @@ private:
   std::wstring refusal_;  // why, as the note under the rows says it
   CPresetCombo* presetCombo_ = nullptr;
   wxButton* deleteButton_ = nullptr;
+  bool closing_ = false;  // set while the dialog is destroyed: its rows then read nothing
 };
 
 // Asks for a preset name; a blank name keeps it open.

@@ -4,6 +4,7 @@
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/shell/kit/number_text.h"
@@ -13,7 +14,6 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -46,7 +46,9 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
       values_(values),
       part_(part),
       heightMap_(heightMap) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  // OK's refusal is the one the note at its field says as it is typed (a text written without
+  // an event is said now); a message box took the focus, and came only at OK.
+  refuse = [this](const std::wstring&) { SayFieldRefusals(); };
   const int gap = wxDLG_UNIT(this, wxSize(4, 4)).x;
   const wxSize field = wxDLG_UNIT(this, wxSize(50, -1));
   const int textWidth = wxDLG_UNIT(this, wxSize(234, 0)).x;
@@ -69,6 +71,14 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
   grid->Add(direction_, 0);
   midlevel_ = addField(grid, L"Midlevel", kIdMidlevel);
   relief->Add(grid, 0, wxBOTTOM, gap);
+  // A refused text is said in red right under the fields that hold it, as it is typed.
+  const auto addNote = [&](wxSizer* band, int id, std::vector<CheckedField> fields) {
+    auto* note = CreateRefusalNote(this, id);
+    band->Add(note, 0, wxBOTTOM, gap);
+    notes_.push_back({note, std::move(fields)});
+  };
+  addNote(relief, kIdReliefRefusal,
+          {{size_, kTriangleSizeRule}, {strength_, kStrengthRule}, {midlevel_, kMidlevelRule}});
   automatic_ = new wxCheckBox(this, kIdAutomaticMidlevel, L"Automatic midlevel, from the texture and the direction");
   relief->Add(automatic_, 0, wxBOTTOM, gap);
   keepBedFlat_ = new wxCheckBox(this, kIdKeepBedFlat, L"Keep the bed face flat");
@@ -92,6 +102,7 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
   auto* planar = new wxFlexGridSizer(2, gap, 2 * gap);
   planarTolerance_ = addField(planar, L"Planar tolerance (mm)", kIdPlanarTolerance);
   simplify->Add(planar, 0, wxBOTTOM, gap);
+  addNote(simplify, kIdPlanarRefusal, {{planarTolerance_, kPlanarToleranceRule}});
   auto* planarNote = new wxStaticText(this, wxID_ANY,
       L"How far a vertex may sit off a surface and still count as on it. No vertex is ever moved, so the part "
       L"keeps its dimensions; only flat surfaces that the texture left flat give up triangles.");
@@ -108,10 +119,14 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
     auto* button = new wxButton(this, kIdDetailExtraHigh + static_cast<int>(i), kPresets[i].first,
                                 wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     const double level = kPresets[i].second;
-    button->Bind(wxEVT_BUTTON, [this, level](wxCommandEvent&) { SetWindowFloat(detailLevel_, level); });
+    button->Bind(wxEVT_BUTTON, [this, level](wxCommandEvent&) {
+      SetWindowFloat(detailLevel_, level);
+      SayFieldRefusals();  // a level chosen mends a refused one
+    });
     detail->Add(button, 0, wxRIGHT, gap / 2);
   }
   simplify->Add(detail, 0, wxBOTTOM, gap);
+  addNote(simplify, kIdDetailRefusal, {{detailLevel_, kDetailLevelRule}});
   auto* detailNote = new wxStaticText(this, wxID_ANY,
       L"The limit each merge of two vertices may cost, as in a slicer's Simplify: smaller keeps more detail. "
       L"The bed face stays as it is.");
@@ -142,10 +157,14 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
   keepBedFlat_->SetValue(values_.displacement.base.enabled);
   EstimateTriangleText();
   ZeroLevelText();
+  for (const RefusedFieldsNote& note : notes_) SayRefusalsAsTyped(note, [this] { return RefusalWidth(); });
 
-  size_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
-  triangleLimit_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
-  displayLimit_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
+  // Skipped on: the note under the size says its refusal too.
+  for (wxTextCtrl* field : {size_, triangleLimit_, displayLimit_})
+    field->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+      event.Skip();
+      EstimateTriangleText();
+    });
   automatic_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { ZeroLevelText(); });
   direction_->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { ZeroLevelText(); });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
@@ -178,11 +197,22 @@ bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSecti
   return StoreReliefDialogValues(doc, dialog.Values());
 }
 
+void CRemeshSettingsDialog::SayFieldRefusals() {
+  app::SayFieldRefusals(notes_, RefusalWidth());
+  EstimateTriangleText();
+}
+
+int CRemeshSettingsDialog::RefusalWidth() const { return estimate_->GetMinSize().x; }
+
 void CRemeshSettingsDialog::EstimateTriangleText() {
-  // A text OK would refuse is said here, in red, as it is typed, not only in a message at OK.
+  // A limit OK would refuse is said here, under the limits, in red as it is typed. A refused size
+  // is said under its own field, and leaves no estimate.
+  const std::wstring typedSize = size_->GetValue().ToStdWstring();
   const std::wstring refusal =
-      ReliefEstimateRefusal(size_->GetValue().ToStdWstring(), triangleLimit_->GetValue().ToStdWstring(),
-                            displayLimit_->GetValue().ToStdWstring());
+      NumberFieldRefusalOf(typedSize, kTriangleSizeRule).empty()
+          ? ReliefEstimateRefusal(typedSize, triangleLimit_->GetValue().ToStdWstring(),
+                                  displayLimit_->GetValue().ToStdWstring())
+          : std::wstring();
   estimate_->SetForegroundColour(refusal.empty() ? wxNullColour : ToWxColour(colours::kRefusalText));
   SetWrappedLabel(estimate_,
                   !refusal.empty() ? refusal
@@ -208,6 +238,8 @@ void CRemeshSettingsDialog::ZeroLevelText() {
     midlevel_->Enable(true);
   }
   SetWrappedLabel(explanation_, ZeroLevelExplanation(heightMap_, automatic, direction), explanation_->GetMinSize().x);
+  // The midlevel turned automatic is no longer read: its refusal goes, and comes back with it.
+  app::SayFieldRefusals(notes_, RefusalWidth());
 }
 
 void CRemeshSettingsDialog::ReadControls() {

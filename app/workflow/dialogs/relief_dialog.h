@@ -4,10 +4,12 @@
 // ("Relief Settings") or its simplify band ("Simplify Settings"). It edits a copy of the
 // settings; the caller stores Values() back after OK.
 
+#include "app/shell/kit/refusal_note.h"
 #include "app/workflow/dialogs/relief_dialog_model.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <wx/dialog.h>
 
@@ -34,6 +36,10 @@ inline constexpr int kIdTriangleLimit = 1229;
 inline constexpr int kIdDisplayLimit = 1230;
 inline constexpr int kIdDetailLevel = 1237;
 inline constexpr int kIdDetailExtraHigh = 1238;  // to 1241 "Low"
+// Red notes under the fields: a refused size, strength or midlevel; tolerance; detail level.
+inline constexpr int kIdReliefRefusal = 1242;
+inline constexpr int kIdPlanarRefusal = 1243;
+inline constexpr int kIdDetailRefusal = 1244;
 
 enum class ReliefDialogSection : unsigned { stack = 0, relief = 1, simplify = 2 };
 
@@ -48,13 +54,17 @@ public:
   // What OK does: refuses a number out of its field's range (the dialog stays open, the field
   // has the focus), else reads the fields and closes. True when the fields were taken.
   bool TakeFieldValues();
-  // Shows a refusal; a message box unless replaced (tests record instead).
+  // Shows OK's refusal; in red at the fields, where each refusal is said as it is typed, unless
+  // replaced (tests record instead).
   std::function<void(const std::wstring&)> refuse;
   CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
   // Whether the control belongs to the relief band (the rest is the simplify band).
   bool InReliefBand(const wxWindow* control) const;
 
 private:
+  // Says each note's refusal and the limits' in the estimate, as the fields now hold them.
+  void SayFieldRefusals();
+  int RefusalWidth() const;
   void EstimateTriangleText();
   void ZeroLevelText();
   void OnOk();
@@ -76,6 +86,7 @@ private:
   wxStaticText* estimate_ = nullptr;
   wxTextCtrl* planarTolerance_ = nullptr;
   wxTextCtrl* detailLevel_ = nullptr;
+  std::vector<RefusedFieldsNote> notes_;
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };
 

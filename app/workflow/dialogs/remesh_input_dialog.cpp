@@ -3,14 +3,12 @@
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/relief_dialog_model.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -20,7 +18,9 @@ namespace grainforge::app {
 CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSettings& settings,
                                        const mesh::TriangleMesh* part)
     : wxDialog(parent, wxID_ANY, wxS("Remesh Input Mesh")), settings_(settings), part_(part) {
-  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
+  // The refusal is the note's, said as the size is typed (a text written without an event, now):
+  // a message box took the focus, and came only at Remesh.
+  refuse = [this](const std::wstring&) { SayFieldRefusals({sizeRefusal_}, RefusalWidth()); };
   const int margin = wxDLG_UNIT(this, wxSize(8, 8)).x;
   const int gap = wxDLG_UNIT(this, wxSize(4, 4)).x;
   const int textWidth = wxDLG_UNIT(this, wxSize(234, 0)).x;
@@ -40,6 +40,8 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
   method_->SetSelection(settings_.method == mesh::RemeshMethod::isotropic ? 0 : 1);
   grid->Add(method_, 0);
   sizer->Add(grid, 0, wxALL, margin);
+  sizeRefusal_ = {CreateRefusalNote(this, kIdRemeshInputRefusal), {{size_, kTriangleSizeRule}}};
+  sizer->Add(sizeRefusal_.note, 0, wxLEFT | wxRIGHT | wxBOTTOM, margin);
   estimate_ = new wxStaticText(this, kIdRemeshInputEstimate, wxEmptyString, wxDefaultPosition,
                                wxSize(textWidth, wxDLG_UNIT(this, wxSize(0, 18)).y), wxST_NO_AUTORESIZE);
   sizer->Add(estimate_, 0, wxLEFT | wxRIGHT, margin);
@@ -52,7 +54,11 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
   SetSizer(sizer);
   SetWindowFloat(size_, settings_.targetEdgeMillimetres);
   UpdateEstimate();
-  size_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { UpdateEstimate(); });
+  size_->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+    event.Skip();
+    UpdateEstimate();
+  });
+  SayRefusalsAsTyped(sizeRefusal_, [this] { return RefusalWidth(); });
   method_->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { UpdateEstimate(); });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
   SetMinClientSize(wxDLG_UNIT(this, wxSize(250, 96)));
@@ -62,13 +68,13 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
 
 void CRemeshInputDialog::UpdateEstimate() {
   const std::wstring typed = size_->GetValue().ToStdWstring();
-  if (auto text = RemeshInputEstimateText(part_, settings_, method_->GetSelection(), typed)) {
-    // A size the Remesh button would refuse is said in red as it is typed.
-    const bool refused = !NumberFieldRefusalOf(typed, kTriangleSizeRule).empty();
-    estimate_->SetForegroundColour(refused ? ToWxColour(colours::kRefusalText) : wxNullColour);
-    SetWrappedLabel(estimate_, *text, estimate_->GetMinSize().x);
-  }
+  // A size the Remesh button would refuse is said in red under the size: no estimate then.
+  const bool refused = !NumberFieldRefusalOf(typed, kTriangleSizeRule).empty();
+  if (auto text = RemeshInputEstimateText(part_, settings_, method_->GetSelection(), typed))
+    SetWrappedLabel(estimate_, refused ? std::wstring() : *text, estimate_->GetMinSize().x);
 }
+
+int CRemeshInputDialog::RefusalWidth() const { return estimate_->GetMinSize().x; }
 
 void CRemeshInputDialog::ReadControls() {
   settings_ = ReadRemeshInputFields(settings_, method_->GetSelection(), size_->GetValue().ToStdWstring());

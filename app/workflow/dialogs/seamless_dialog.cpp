@@ -16,9 +16,9 @@
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/refusal_note.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 
 namespace grainforge::app {
@@ -137,9 +137,15 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
     rowGrid->Add(row.edit, 0, wxALIGN_CENTER_VERTICAL);
     rowGrid->Add(controls, 1, wxEXPAND);
     row.edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+      event.Skip();
+      if (closing_) return;
       ReadParameterRows();
       UpdateSeamlessPreviews();
+    });
+    // Said as it is typed; taken as the row is left.
+    row.edit->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
       event.Skip();
+      if (!closing_) SayTypedRefusal();
     });
     row.choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) {
       ReadParameterRows();
@@ -149,9 +155,7 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   }
   contents->Add(rowGrid, 0, wxEXPAND | wxTOP, gap);
   // A refused text is said under the rows in red, as every dialog says one.
-  refusal_ = new wxStaticText(this, kRefusalId, wxEmptyString);
-  refusal_->SetForegroundColour(ToWxColour(colours::kRefusalText));
-  refusal_->Hide();
+  refusal_ = CreateRefusalNote(this, kRefusalId);
   contents->Add(refusal_, 0, wxEXPAND | wxTOP, gap);
   note_ = new wxStaticText(this, wxID_ANY, wxEmptyString);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
@@ -181,7 +185,12 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   }
 }
 
-CSeamlessDialog::~CSeamlessDialog() = default;
+// A row losing the focus as the dialog closes would read itself into previews already gone: the
+// rows are destroyed here, while the dialog is still whole, and read nothing.
+CSeamlessDialog::~CSeamlessDialog() {
+  closing_ = true;
+  DestroyChildren();
+}
 
 void CSeamlessDialog::SetSeamlessMethod(const std::string& name) {
   method_ = mesh::seamless::CreateSeamlessMethod(name);
@@ -196,17 +205,13 @@ void CSeamlessDialog::WrapTexts() {
   SetWrappedLabel(description_, FromUtf8(method_->Description()), textWidth_);
   SetWrappedLabel(status_, statusText_, textWidth_);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
-  if (!correction_.empty()) SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
+  if (!correction_.empty()) SayRefusalNote(refusal_, correction_, textWidth_);
 }
 
 void CSeamlessDialog::ShowRefusal() {
   if (correction_ == refusalShown_) return;
   refusalShown_ = correction_;
-  refusal_->Show(!correction_.empty());
-  refusal_->SetMinSize(wxDefaultSize);
-  SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
-  Layout();
-  if (IsShown()) FitDialogToDisplay(this);
+  SayRefusalNote(refusal_, correction_, textWidth_);
 }
 
 void CSeamlessDialog::ChooseMethod(const std::string& name) {
@@ -297,6 +302,16 @@ void CSeamlessDialog::ReadParameterRows() {
     }
   }
   ShowParameterValues(refused);
+  ShowRefusal();
+}
+
+void CSeamlessDialog::SayTypedRefusal() {
+  const std::vector<ParameterSpec>& specs = method_->GetParameters();
+  correction_.clear();
+  for (int i = 0; i < kRowCount && i < static_cast<int>(specs.size()) && correction_.empty(); ++i)
+    if (IsNumeric(specs[static_cast<std::size_t>(i)]))
+      correction_ = ParameterRefusalText(specs[static_cast<std::size_t>(i)],
+                                         rows_[static_cast<std::size_t>(i)].edit->GetValue().ToStdWstring());
   ShowRefusal();
 }
 

@@ -77,6 +77,8 @@ private:
   void WrapTexts();
   // Says correction_ under the rows, or hides the line when there is none.
   void ShowRefusal();
+  // Says the first row's refusal of the texts as they stand, taking nothing.
+  void SayTypedRefusal();
   void OnOk(wxCommandEvent& event);
 
   std::string methodName_;
@@ -101,6 +103,7 @@ private:
   int refusedRow_ = -1;      // the first row whose text was refused at the last reading
   int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;
+  bool closing_ = false;  // set while the dialog is destroyed: its rows then read nothing
 };
 
 // Runs the dialog on the document's image; on OK applies the chosen method when it differs

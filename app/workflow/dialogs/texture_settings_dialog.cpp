@@ -71,11 +71,17 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   fieldsRefusal_ = CreateRefusalNote(this, kFieldsRefusalId);
   contents->Add(fieldsRefusal_, 0, wxTOP, gap);
   refusalAt_ = fieldsRefusal_;
-  for (wxTextCtrl* field : {width_, height_, blur_})
+  for (wxTextCtrl* field : {width_, height_, blur_}) {
     field->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
       event.Skip();
       if (!closing_) SayFieldRefusal();
     });
+    // Said as it is typed, too.
+    field->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+      event.Skip();
+      if (!closing_) SayFieldRefusal();
+    });
+  }
 
   auto* seamlessRow = new wxBoxSizer(wxHORIZONTAL);
   seamlessLine_ = new wxStaticText(this, kSeamlessLineId, wxEmptyString, wxDefaultPosition, wxSize(-1, dlu(0, 18).y));

@@ -15,6 +15,7 @@
 #include <wx/checkbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/application_core.h"
@@ -236,28 +237,71 @@ TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
   PumpFor(std::chrono::milliseconds(50));
 }
 
+// Types into the field and clicks Save with the display server's own keys and pointer, as a
+// person does, then presses Escape; true when the dialog has then gone. The check the click
+// starts is held, so the dialog cannot end by itself meanwhile.
+bool EscapeClosesAfterTypingAndClickingSave(CExportDialog& dialog, wxTextCtrl& field, const wchar_t* typed,
+                                            HeldChecks& held) {
+  wxUIActionSimulator user;
+  const auto middle = [](const wxWindow& window) {
+    const wxRect rect = window.GetScreenRect();
+    return wxPoint(rect.x + rect.width / 2, rect.y + rect.height / 2);
+  };
+  user.MouseMove(middle(field));
+  user.MouseClick();
+  PumpFor(std::chrono::milliseconds(200));
+  field.SelectAll();
+  user.Text(wxString(typed).utf8_str());
+  PumpFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(field.GetValue(), wxString(typed));
+  user.MouseMove(middle(*dialog.FindWindow(wxID_OK)));
+  user.MouseClick();
+  // The click's press started the check of the typed size.
+  EXPECT_TRUE(PumpUntil([&] { return held.entered.load() == 2; }, std::chrono::seconds(10)));
+  PumpFor(std::chrono::milliseconds(200));
+  // A file chooser would come only once the dialog had ended; none may be open here.
+  EXPECT_TRUE(dialog.IsShown());
+  user.Char(WXK_ESCAPE);
+  return PumpUntil([&] { return !dialog.IsShown(); }, std::chrono::seconds(5));
+}
+
 // A size typed and Save pressed at once: the press takes the focus from the field, whose check
 // disables Save under the pointer, so no click follows. The dialog ends by itself once that
 // check has ended, with the size typed (it stayed open, with nothing said, and then Escape no
-// longer closed it); a press while an earlier check runs is kept the same way.
+// longer closed it); a press while an earlier check runs is kept the same way. In that state,
+// typed and clicked by the display server's own input, Escape closes the dialog.
 TEST(ExportCheckDialogX11Test, SavePressedRightAfterTypingASizeSavesOnceTheCheckEnds) {
   const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
   struct Case {
     const wchar_t* typed;
     bool pressDuringCheck;  // Save pressed again while the check of the typed size runs
+    bool thenEscape = false;  // typed and clicked as a person does, then Escape pressed
   };
-  for (const Case c : {Case{L"2", false}, Case{L"3,5", true}}) {
+  for (const Case c : {Case{L"2", false}, Case{L"3,5", true}, Case{L"2.5", false, true}}) {
+    HeldChecks held;
+    held.allowed = 1;  // the check as the dialog opens
     ExportDialogRequest request;
     request.mesh = &part;
     request.check = [](const mesh::TriangleMesh&, std::string& text) {
       text = "Before saving:\r\n";
       return true;
     };
+    if (c.thenEscape) request.check = held.Function();
     auto* dialog = new CExportDialog(nullptr, request, false);
     std::vector<std::wstring> refusals;
     dialog->refuse = [&refusals](const std::wstring& text) { refusals.push_back(text); };
     dialog->Show();
     ASSERT_TRUE(PumpUntil([&] { return !dialog->Session().IsChecking(); }, std::chrono::seconds(60)));
+    if (c.thenEscape) {
+      auto* hole = static_cast<wxTextCtrl*>(dialog->FindWindow(export_ids::kLargestHole));
+      EXPECT_TRUE(EscapeClosesAfterTypingAndClickingSave(*dialog, *hole, c.typed, held)) << c.typed;
+      EXPECT_NE(dialog->GetReturnCode(), wxID_OK) << c.typed;
+      EXPECT_TRUE(refusals.empty()) << c.typed;
+      dialog->Destroy();
+      held.allowed = 2;
+      PumpFor(std::chrono::milliseconds(50));
+      continue;
+    }
     auto* hole = static_cast<wxTextCtrl*>(dialog->FindWindow(export_ids::kLargestHole));
     wxWindow* save = dialog->FindWindow(wxID_OK);
     hole->ChangeValue(c.typed);

@@ -244,6 +244,45 @@ TEST(MaskPanelX11, ARefusalGoesWithItsVolumeAndWrapsToTheFieldsWidth) {
     }
 }
 
+// A refused text is said under its field as it is typed, as every dialog's field says one, and
+// taken only as the field is left: it was said only once the field was left.
+TEST(MaskPanelX11, ARefusedTextIsSaidUnderItsFieldAsItIsTyped) {
+    PanelFixture f;
+    const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+    const auto note = [&f] {
+        wxString text = f.panel->FieldNote()->GetLabel();
+        text.Replace("\n", " ");
+        return text;
+    };
+    const struct {
+        int field;
+        const wchar_t* typed;
+        const wchar_t* said;  // empty: the note on Z
+    } rows[] = {
+        {9, L"-3", L"Feather must be from 0 to 10000 mm."},
+        {9, L"3", L""},
+        {6, L"400", L"Turn X must be from -360 to 360 degrees."},
+        {6, L"45", L""},
+    };
+    for (const auto& row : rows) {
+        f.FocusField(row.field);
+        f.panel->Field(row.field)->SetValue(row.typed);
+        const std::wstring said = *row.said != L'\0' ? row.said : kMaskFieldNote;
+        EXPECT_EQ(note().ToStdString(), wxString(said).ToStdString()) << row.typed;
+        EXPECT_EQ(f.panel->FieldNote()->GetForegroundColour() == red, *row.said != L'\0') << row.typed;
+        if (*row.said != L'\0') {
+            PumpFor(std::chrono::milliseconds(50));
+            const wxRect field = f.panel->Field(row.field)->GetScreenRect();
+            EXPECT_GT(f.panel->FieldNote()->GetScreenRect().y, field.GetBottom()) << row.typed;
+        }
+        const float stored = row.field == 9 ? f.Mask().featherMillimetres : f.Mask().rotationDegrees.x;
+        EXPECT_FLOAT_EQ(stored, 0.0f) << row.typed << ": nothing taken while typing";
+    }
+    f.FocusField(0);
+    EXPECT_FLOAT_EQ(f.Mask().featherMillimetres, 3.0f);
+    EXPECT_FLOAT_EQ(f.Mask().rotationDegrees.x, 45.0f);
+}
+
 // In a strip 230 px wide both headings show whole in their columns (the second read "Shap").
 // Screenshot mask_panel_230.png.
 TEST(MaskPanelX11, HeadingsShowWholeInANarrowStrip) {

@@ -5,6 +5,7 @@
 #include "app/workflow/dialogs/relief_dialog.h"
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/levels_control.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
 #include "app/workflow/dialogs/settings_dialog_math.h"
@@ -39,6 +40,8 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <dlfcn.h>
 
@@ -601,6 +604,122 @@ TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
   }
 }
 
+// A text a dialog's field refuses is said in red at that field as it is typed, in the words of
+// the field's rule; OK refuses it there, without a message box, and the dialog stays open; a
+// good text takes the note away. The relief, remesh input and mapping dialogs said theirs only
+// in a message box at OK, and the pattern dialog's OK gave one too; the pattern and seamless
+// rows, Texture Settings' fields and levels and Save STL's sizes said theirs only as the field
+// was left.
+struct RefusedAsTypedCase {
+  const char* dialog;
+  int field;  // the edit typed into; for "levels" the levels edit's index
+  int note;
+  const wchar_t* refused;
+  const wchar_t* said;
+  const wchar_t* good;
+};
+
+// Presses OK; false when a message box came up inside the press (it is answered, so that the
+// test goes on).
+bool PressOkWithoutAMessageBox(wxDialog& dialog) {
+  bool pressing = true;
+  bool boxed = false;
+  wxTimer rescue;
+  rescue.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (!pressing) return;
+    boxed = true;
+    wxUIActionSimulator keys;
+    keys.MouseMove(dialog.GetScreenRect().GetPosition() + wxPoint(dialog.GetSize().x / 2, dialog.GetSize().y / 2));
+    keys.Char(WXK_RETURN);
+  });
+  rescue.StartOnce(1500);
+  wxWindow* ok = dialog.FindWindow(wxID_OK);
+  wxCommandEvent press(wxEVT_BUTTON, wxID_OK);
+  press.SetEventObject(ok);
+  ok->GetEventHandler()->ProcessEvent(press);
+  pressing = false;
+  rescue.Stop();
+  return !boxed;
+}
+
+TEST(SettingsDialogsX11, ARefusedTextIsSaidInRedAtItsFieldAsItIsTyped) {
+  ReliefFixture relief;
+  PresetFixture presets;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+  TextureDialogInput texture;
+  texture.imagePresent = true;
+  texture.settings.lockAspect = false;
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=20\n"};
+  MappingDialogValues mapping;
+  mapping.blend = true;
+  const mesh::TriangleMesh sphere = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &sphere;
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  const std::map<std::string, std::function<wxDialog*()>> make = {
+      {"relief", [&] {
+         return new CRemeshSettingsDialog(nullptr, relief.values, ReliefDialogSection::stack, &relief.cube, &relief.map);
+       }},
+      {"remesh", [&] { return new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &relief.cube); }},
+      {"mapping", [&] { return new CMappingSettingsDialog(nullptr, mapping); }},
+      {"pattern", [&] { return new CProceduralTextureDialog(nullptr, *pattern, 2, presets.roots, presets.Questions()); }},
+      {"seamless", [&] { return new CSeamlessDialog(nullptr, seamless); }},
+      {"texture", [&] { return new CTextureSettingsDialog(nullptr, texture); }},
+      {"levels", [&] { return new CTextureSettingsDialog(nullptr, texture); }},
+      {"save_stl", [&] { return new CExportDialog(nullptr, request, false); }},
+  };
+  const RefusedAsTypedCase cases[] = {
+      {"relief", kIdTriangleSize, kIdReliefRefusal, L"0.001", L"Triangle size must be from 0.01 to 100000 mm.", L"0.5"},
+      {"relief", kIdStrength, kIdReliefRefusal, L"-2", L"Strength must be from 0 to 100000 mm.", L"0.4"},
+      {"relief", kIdMidlevel, kIdReliefRefusal, L"5", L"Midlevel must be from 0 to 1.", L"0.5"},
+      {"relief", kIdPlanarTolerance, kIdPlanarRefusal, L"2", L"Planar tolerance must be from 0.000001 to 1 mm.", L"0.01"},
+      {"relief", kIdDetailLevel, kIdDetailRefusal, L"20", L"Detail level must be from 0.00001 to 10.", L"0.1"},
+      {"remesh", kIdRemeshInputSize, kIdRemeshInputRefusal, L"-1", L"Triangle size must be from 0.01 to 100000 mm.",
+       L"0.5"},
+      {"mapping", CMappingSettingsDialog::kSharpnessId, CMappingSettingsDialog::kRefusalId, L"40",
+       L"Sharpness must be from 1 to 16.", L"8"},
+      {"pattern", kIdRowEdit + 2, kIdRowRefusal, L"99", L"Detail must be from 0 to 8.", L"2"},
+      {"seamless", CSeamlessDialog::kRowEditId, CSeamlessDialog::kRefusalId, L"99", L"Overlap must be from 0 to 45 %.",
+       L"25"},
+      {"texture", CTextureSettingsDialog::kBlurId, CTextureSettingsDialog::kFieldsRefusalId, L"-1",
+       L"Blur must be from 0 to 100 mm.", L"1"},
+      {"levels", 1, CTextureSettingsDialog::kLevelsRefusalId, L"20", L"Gamma must be from 0.1 to 9.99.", L"1.5"},
+      {"save_stl", export_ids::kLargestHole, export_ids::kSizeRefusal, L"-1",
+       L"The size before \"mm across\" must be from 0 to 1000 mm.", L"4"},
+  };
+  const wxColour red = ToWxColour(colours::kRefusalText);
+  for (const RefusedAsTypedCase& c : cases) {
+    const std::string name = std::string(c.dialog) + " " + std::to_string(c.field);
+    Shown<wxDialog> dialog(make.at(c.dialog)());
+    auto* field = std::string_view(c.dialog) == "levels"
+                      ? static_cast<CTextureSettingsDialog*>(dialog.dialog)->Levels()->Edit(c.field)
+                      : static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+    const wxWindow* note = dialog->FindWindow(c.note);
+    if (field == nullptr || note == nullptr) {
+      ADD_FAILURE() << name << ": no field or no note";
+      continue;
+    }
+    field->SetFocus();
+    field->SetValue(c.refused);  // as typed: a text event, the focus still in the field
+    EXPECT_TRUE(note->IsShown()) << name << ": said at once";
+    EXPECT_EQ(Label(dialog.dialog, c.note), c.said) << name;
+    EXPECT_EQ(note->GetForegroundColour(), red) << name;
+    EXPECT_TRUE(PressOkWithoutAMessageBox(*dialog.dialog)) << name;
+    PumpFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(dialog->IsShown()) << name << ": OK refused";
+    EXPECT_NE(dialog->GetReturnCode(), wxID_OK) << name;
+    EXPECT_TRUE(note->IsShown()) << name;
+    EXPECT_EQ(Label(dialog.dialog, c.note), c.said) << name;
+    EXPECT_EQ(wxWindow::FindFocus(), field) << name;
+    EXPECT_EQ(field->GetValue(), wxString(c.refused)) << name << ": the text stays to be mended";
+    field->SetValue(c.good);
+    EXPECT_FALSE(note->IsShown()) << name << ": mended";
+  }
+}
+
 // Presses the button of the modal dialog of type D once it runs.
 template <typename D>
 void PressWhenModal(int buttonId) {
@@ -951,11 +1070,24 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
         {"procedural", {kIdRowEdit, kIdRowRefusal}},
         {"seamless", {CSeamlessDialog::kRowEditId, CSeamlessDialog::kRefusalId}},
         {"save_stl", {export_ids::kLargestHole, export_ids::kSizeRefusal}},
-        {"texture_settings", {CTextureSettingsDialog::kBlurId, CTextureSettingsDialog::kFieldsRefusalId}}};
+        {"texture_settings", {CTextureSettingsDialog::kBlurId, CTextureSettingsDialog::kFieldsRefusalId}},
+        {"relief_and_simplify", {kIdStrength, kIdReliefRefusal}},
+        {"relief_and_simplify", {kIdDetailLevel, kIdDetailRefusal}},  // below the fold at 800 x 600
+        {"relief", {kIdTriangleSize, kIdReliefRefusal}},
+        {"remesh_input", {kIdRemeshInputSize, kIdRemeshInputRefusal}},
+        {"mapping_settings", {CMappingSettingsDialog::kSharpnessId, CMappingSettingsDialog::kRefusalId}}};
     for (const auto& [dialogName, ids] : refusing) {
       if (std::string_view(name) != dialogName) continue;
       auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(ids.first));
-      edit->ChangeValue(wxS("1,500"));
+      if (auto* mapping = dynamic_cast<CMappingSettingsDialog*>(dialog.dialog)) {
+        static_cast<wxCheckBox*>(mapping->FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(true);
+        mapping->UpdateBlendControls();
+      }
+      // As it is typed (a text event) in the field that has the focus; the dialogs that take a
+      // row as it is left read it too.
+      edit->SetFocus();
+      PumpFor(std::chrono::milliseconds(50));
+      edit->SetValue(wxS("1,500"));
       if (auto* pattern = dynamic_cast<CProceduralTextureDialog*>(dialog.dialog)) pattern->ReadParameterRows();
       if (auto* seams = dynamic_cast<CSeamlessDialog*>(dialog.dialog)) seams->ReadParameterRows();
       if (dynamic_cast<CExportDialog*>(dialog.dialog) != nullptr ||
@@ -968,6 +1100,13 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
       const wxWindow* note = dialog->FindWindow(ids.second);
       ASSERT_NE(note, nullptr) << name;
       EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
+      // In sight, not only in reach: a note under a field at the contents' foot lay below the fold.
+      const wxWindow* view = DialogScrolledContents(dialog.dialog);
+      if (view == nullptr || !view->IsDescendant(const_cast<wxWindow*>(note))) view = dialog.dialog;
+      const wxRect sight(view->GetScreenPosition() + view->GetClientAreaOrigin(), view->GetClientSize());
+      EXPECT_TRUE(sight.Contains(note->GetScreenRect())) << name << " " << ids.first << ": the note is out of sight, at "
+          << note->GetScreenRect().y << " to " << note->GetScreenRect().GetBottom() << " in " << sight.y << " to "
+          << sight.GetBottom();
       EXPECT_TRUE(screen.Contains(dialog->GetScreenRect())) << name << " refused";
       wxString said = note->GetLabel();
       said.Replace(wxS("\n"), wxS(" "));

@@ -524,8 +524,9 @@ TEST(ReliefBodyX11, RefusedSectionTextsStayUntilMended) {
 }
 
 // The section's own refusal is said as every field says one: in red right under the field's
-// row, the rows below moved down to make room, as the field is left (it took a message box);
-// Escape, or a mended text, takes it away. Screenshot relief_refused_strength.png.
+// row, the rows below moved down to make room, as the text is typed (it was said only as the
+// field was left, and before that in a message box) and again as the field is left; Escape, or
+// a mended text, takes it away. Screenshot relief_refused_strength.png.
 TEST(ReliefBodyX11, ARefusedTextIsSaidInRedUnderItsRow) {
   FixtureLibrary library;
   DocumentFixture f;
@@ -554,7 +555,11 @@ TEST(ReliefBodyX11, ARefusedTextIsSaidInRedUnderItsRow) {
     ASSERT_NE(note, nullptr) << row.typed;
     const int height = body.GetContentHeight();
     const int direction = displacement.DirectionCombo()->GetPosition().y;
-    edit->ChangeValue(row.typed);
+    edit->SetValue(row.typed);  // typed: a text event
+    EXPECT_TRUE(note->IsShown()) << row.typed << ": said as it is typed";
+    wxString typedSaid = note->GetLabel();
+    typedSaid.Replace("\n", " ");
+    EXPECT_EQ(typedSaid.ToStdWstring(), row.refusal);
     wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
     leave.SetEventObject(edit);
     edit->ProcessWindowEvent(leave);
