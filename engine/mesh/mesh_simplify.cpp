@@ -280,7 +280,7 @@ private:
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
     D3 FaceNormal(const FaceState& face) const;
-    double CreaseAt(std::uint32_t v) const;
+    double CreaseAt(std::uint32_t v, const std::vector<D3>& normal) const;
     void LowerCreases(std::uint32_t keep);
 
     const TriangleMesh& mesh_;
@@ -356,25 +356,39 @@ void Simplifier::Setup()
     cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
     BuildIncidence();
     initialIncidence_ = incidence_.size();
+    // The merges append to the lists until the loop rebuilds them at three times their start:
+    // room for that at once spares the copies and fresh pages of growing there step by step.
+    // (A run over a region rebuilds by the whole result's count, far off: it grows as it needs.)
+    if (liveOutside_ == 0)
+        incidence_.reserve(3 * initialIncidence_ + 1024 + 16 * kAttemptsPerPoll);
+    // Each triangle's unit normal once, as FaceNormal gives it, and whether it has area: each
+    // is read by all three corners, for their planes and their crease bounds.
+    std::vector<D3> normal(triangleCount);
+    std::vector<std::uint8_t> hasArea(triangleCount, 0);
+    ParallelFor(triangleCount, [&](std::size_t t) {
+        const std::uint32_t* c = face_[t].corner;
+        const D3 p0 = vertex_[c[0]].position;
+        const D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
+        const double length = Length(n);
+        hasArea[t] = length > 0.0 ? 1 : 0;
+        normal[t] = length > 0.0 ? n * (1.0 / length) : D3{};
+    });
     // Each vertex sums the planes of its live triangles in triangle order, which is the order
     // of its incidence list: the same sums on any number of threads.
     ParallelFor(vertexCount, [&](std::size_t v) {
         const std::size_t start = vertex_[v].incidenceStart;
         const std::size_t end = start + life_[v].incidenceCount;
         for (std::size_t i = start; i < end; ++i) {
-            const std::uint32_t* c = face_[incidence_[i]].corner;
-            const D3 p0 = vertex_[c[0]].position;
-            D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
-            const double length = Length(n);
-            if (!(length > 0.0))
+            const std::uint32_t t = incidence_[i];
+            if (hasArea[t] == 0)
                 continue;
-            n = n * (1.0 / length);  // as FaceNormal gives it
-            const double d = -Dot(n, p0);
+            const D3 n = normal[t];
+            const double d = -Dot(n, vertex_[face_[t].corner[0]].position);
             const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
                 n.z * n.z, n.z * d, d * d};
             AddTo(vertex_[v].quadric, plane);
         }
-        vertex_[v].crease = static_cast<float>(CreaseAt(static_cast<std::uint32_t>(v)));
+        vertex_[v].crease = static_cast<float>(CreaseAt(static_cast<std::uint32_t>(v), normal));
     });
     HoldBedVertices();
     const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
@@ -634,8 +648,9 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
     return true;
 }
 
-// The least dot product of the unit normals of two neighbouring triangles round v.
-double Simplifier::CreaseAt(std::uint32_t v) const
+// The least dot product of the unit normals (`normal`, per triangle) of two neighbouring
+// triangles round v.
+double Simplifier::CreaseAt(std::uint32_t v, const std::vector<D3>& normal) const
 {
     // Each triangle's normal once; a vertex with more triangles than this is taken as folded,
     // which costs only a look beyond its rim edges later.
@@ -649,8 +664,7 @@ double Simplifier::CreaseAt(std::uint32_t v) const
             continue;
         if (count == kMostTriangles)
             return -1.0;
-        const FaceState& face = face_[incidence_[i]];
-        round[count++] = {&face, FaceNormal(face)};
+        round[count++] = {&face_[incidence_[i]], normal[incidence_[i]]};
     }
     double crease = 1.0;
     for (std::size_t i = 0; i < count; ++i) {
