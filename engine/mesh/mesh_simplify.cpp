@@ -280,7 +280,7 @@ private:
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
     D3 FaceNormal(const FaceState& face) const;
-    double CreaseAt(std::uint32_t v) const;
+    double CreaseAt(std::uint32_t v, const std::vector<D3>& normal) const;
     void LowerCreases(std::uint32_t keep);
 
     const TriangleMesh& mesh_;
@@ -356,25 +356,39 @@ void Simplifier::Setup()
     cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
     BuildIncidence();
     initialIncidence_ = incidence_.size();
+    // The merges append to the lists until the loop rebuilds them at three times their start:
+    // room for that at once spares the copies and fresh pages of growing there step by step.
+    // (A run over a region rebuilds by the whole result's count, far off: it grows as it needs.)
+    if (liveOutside_ == 0)
+        incidence_.reserve(3 * initialIncidence_ + 1024 + 16 * kAttemptsPerPoll);
+    // Each triangle's unit normal once, as FaceNormal gives it, and whether it has area: each
+    // is read by all three corners, for their planes and their crease bounds.
+    std::vector<D3> normal(triangleCount);
+    std::vector<std::uint8_t> hasArea(triangleCount, 0);
+    ParallelFor(triangleCount, [&](std::size_t t) {
+        const std::uint32_t* c = face_[t].corner;
+        const D3 p0 = vertex_[c[0]].position;
+        const D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
+        const double length = Length(n);
+        hasArea[t] = length > 0.0 ? 1 : 0;
+        normal[t] = length > 0.0 ? n * (1.0 / length) : D3{};
+    });
     // Each vertex sums the planes of its live triangles in triangle order, which is the order
     // of its incidence list: the same sums on any number of threads.
     ParallelFor(vertexCount, [&](std::size_t v) {
         const std::size_t start = vertex_[v].incidenceStart;
         const std::size_t end = start + life_[v].incidenceCount;
         for (std::size_t i = start; i < end; ++i) {
-            const std::uint32_t* c = face_[incidence_[i]].corner;
-            const D3 p0 = vertex_[c[0]].position;
-            D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
-            const double length = Length(n);
-            if (!(length > 0.0))
+            const std::uint32_t t = incidence_[i];
+            if (hasArea[t] == 0)
                 continue;
-            n = n * (1.0 / length);  // as FaceNormal gives it
-            const double d = -Dot(n, p0);
+            const D3 n = normal[t];
+            const double d = -Dot(n, vertex_[face_[t].corner[0]].position);
             const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
                 n.z * n.z, n.z * d, d * d};
             AddTo(vertex_[v].quadric, plane);
         }
-        vertex_[v].crease = static_cast<float>(CreaseAt(static_cast<std::uint32_t>(v)));
+        vertex_[v].crease = static_cast<float>(CreaseAt(static_cast<std::uint32_t>(v), normal));
     });
     HoldBedVertices();
     const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
@@ -634,8 +648,9 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
     return true;
 }
 
-// The least dot product of the unit normals of two neighbouring triangles round v.
-double Simplifier::CreaseAt(std::uint32_t v) const
+// The least dot product of the unit normals (`normal`, per triangle) of two neighbouring
+// triangles round v.
+double Simplifier::CreaseAt(std::uint32_t v, const std::vector<D3>& normal) const
 {
     // Each triangle's normal once; a vertex with more triangles than this is taken as folded,
     // which costs only a look beyond its rim edges later.
@@ -649,8 +664,7 @@ double Simplifier::CreaseAt(std::uint32_t v) const
             continue;
         if (count == kMostTriangles)
             return -1.0;
-        const FaceState& face = face_[incidence_[i]];
-        round[count++] = {&face, FaceNormal(face)};
+        round[count++] = {&face_[incidence_[i]], normal[incidence_[i]]};
     }
     double crease = 1.0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -1726,6 +1740,329 @@ bool RestoreInputRound(const TriangleMesh& input, TriangleMesh& result, std::vec
     return false;
 }
 
+// The steps of one SimplifyMesh after its checks, with the state they hand on to each other.
+//
+// The contact test reads the triangles round each fan's rim, scattered over memory, and more
+// than doubled the time of a run. Most runs never need it: the first run goes without it and
+// its result is checked as a whole afterwards. Where a changed triangle has lost its area or
+// meets another, a repair run works on that result with every merge tested, all of it held but
+// the faults' triangles (then a ring, then two rings round them): a merge there takes the fault
+// away without laying another, and every pair the repair may have changed is checked again. A
+// fold that no merge takes away (a sliver laid across the rim of a flat ring) has the input put
+// back round it, which is then simplified again with every merge tested, and what is left goes
+// through the repairs again at any cost. Only when that fails is the whole result made again
+// with the test. Making it again for a handful of faults among hundreds of thousands of
+// triangles doubled the stage's time.
+// Pairs that meet where the input met already, apart on the surface, are not the run's faults
+// (TakeOutGivenPairs): a relief that crossed itself in a few thousand places once sent a third
+// of runs through every repair to the whole-mesh run, at several times the cost, to hold them
+// all still. A relief's folds, side by side, go through the same repairs as the run's own, then
+// through them again at any cost; they never send the whole mesh through again, which would not
+// take them away either.
+class SimplifyRun {
+public:
+    SimplifyRun(const TriangleMesh& mesh, const MeshSimplifyOptions& options, const ProgressCallback& progress,
+                MeshSimplifyReport& report)
+        : mesh_(mesh), options_(options), progress_(progress), report_(report), initial_(report), meetings_(mesh),
+          inputProtected_(options.protectedTriangles != nullptr
+                                  && options.protectedTriangles->size() == mesh.TriangleCount()
+                              ? options.protectedTriangles : nullptr),
+          errorLimit_(options.maximumError)
+    {
+    }
+
+    // Every step in turn; false when the callback stopped the run (the report then holds what
+    // was counted so far).
+    bool Run()
+    {
+        FirstRun();
+        FindFirstFaults();
+        RepairRounds();
+        if (completed_ && !faults_.empty())
+            RestoreInput();
+        // A crossing of the run's own that neither takes away: the few triangles round it merge
+        // at any cost, as round a relief's fold below. The run over the whole mesh that was next
+        // made crossings of its own as often as not (its test sees a fan's rim, not a wall across
+        // a thin place), cost several times the first run, and kept a good share more triangles.
+        if (completed_ && !faults_.empty())
+            RepairRoundsAtAnyCost();
+        if (completed_ && !faults_.empty())
+            WholeAgain();
+        MendGivenFolds();
+        PutBackOwnCrossings();
+        // Counted on the result handed on, after every step that may change it.
+        if (completed_ && report_.crossingsGiven != 0) {
+            KnowResultPairs();
+            report_.crossingsLeft = ContactsOf(resultPairs_).pairs;
+        }
+        report_.reruns = reruns_;
+        return completed_;
+    }
+
+    TriangleMesh& Result() { return result_; }
+
+private:
+    // The run over the whole mesh without the contact test. It works on its own copies of
+    // positions and corners, so the mesh is untouched until the end: a stop needs nothing put
+    // back.
+    void FirstRun()
+    {
+        Simplifier simplifier(mesh_, options_, report_, false);
+        completed_ = simplifier.RunSimplifier(progress_);
+        if (completed_) {
+            simplifier.Compact(result_, changed_, into_);
+            bed_ = simplifier.Bed();
+        }
+    }
+
+    // The pairs of the whole result that meet or are flat (ChangedTrianglePairsMeetingOrFlat),
+    // while known: a repair run changes only the place it is given, so the pairs elsewhere are
+    // carried over and only those round the place are searched again. Searching the whole result
+    // after each step was most of the simplifier's time in a repair of a large part.
+    void KnowResultPairs()
+    {
+        if (!resultPairsKnown_)
+            resultPairs_ = ChangedTrianglePairsMeetingOrFlat(result_, {});
+        resultPairsKnown_ = true;
+    }
+
+    // The first result's faults, searched over the whole result, so that the input's crossings
+    // are counted also where no merge touched them; a triangle without area that no merge
+    // touched came so from the input.
+    void FindFirstFaults()
+    {
+        if (!completed_)
+            return;
+        KnowResultPairs();
+        faults_ = resultPairs_;
+        faults_.erase(std::remove_if(faults_.begin(), faults_.end(),
+                                     [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed_[pair[0]] == 0; }),
+                      faults_.end());
+        report_.crossingsGiven = TakeOutGivenPairs(mesh_, result_, into_, faults_, keepFolds_, meetings_).given;
+    }
+
+    // One repair run on the result: every merge tested, all of it held but the triangles
+    // flagged in `place`, which are then checked again. The run works on the region round the
+    // place only: one over the whole result cost as much to set up for a handful of merges as
+    // the first run, several times over on a tangled part.
+    void RepairRun(const std::vector<std::uint8_t>& place)
+    {
+        const Region region = RegionAround(result_, place);
+        std::vector<std::uint8_t> held(region.triangle.size(), 0);
+        for (std::size_t r = 0; r < held.size(); ++r) {
+            const std::uint32_t t = region.triangle[r];
+            held[r] = place[t] == 0 || (inputProtected_ != nullptr && (*inputProtected_)[report_.faceMap[t]] != 0) ? 1 : 0;
+        }
+        MeshSimplifyOptions repairOptions = options_;
+        repairOptions.protectedTriangles = &held;
+        repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
+        repairOptions.maximumError = errorLimit_;
+        MeshSimplifyReport repair;
+        TriangleMesh repaired;
+        std::vector<std::uint32_t> intoRepaired;
+        {
+            Simplifier simplifier(region.mesh, repairOptions, repair, true, &bed_, region.liveOutside);
+            completed_ = simplifier.RunSimplifier(progress_);
+            if (!completed_)
+                return;
+            simplifier.CompactWithin(result_, region, repaired, changed_, intoRepaired);
+        }
+        // The triangles with a corner a merge kept: all others of the place came through as
+        // they were, and the pairs between such triangles meet as they met.
+        const std::vector<std::uint8_t> merged = changed_;
+        for (std::uint32_t& v : into_)
+            if (v != kNotPlaced)
+                v = intoRepaired[v];
+        // Only the place the repair could change is checked: every other pair passed before.
+        for (std::size_t t = 0; t < changed_.size(); ++t)
+            changed_[t] = place[repair.faceMap[t]];
+        std::vector<std::uint32_t> carriedTo(place.size(), kNotPlaced);
+        for (std::size_t t = 0; t < repair.faceMap.size(); ++t)
+            carriedTo[repair.faceMap[t]] = static_cast<std::uint32_t>(t);
+        TakeOverRepairReport(repair);
+        result_ = std::move(repaired);
+        // Where the pairs of the whole result are known, only the triangles a merge changed are
+        // searched: round a part whose bodies pass through each other the place is most of the
+        // mesh, and searching all of it again after a handful of merges was most of a run.
+        if (resultPairsKnown_
+            && CarryPairsUnmerged(place, carriedTo, merged, ChangedTrianglePairsMeetingOrFlat(result_, merged),
+                                  resultPairs_)) {
+            faults_.clear();
+            for (const TrianglePair& pair : resultPairs_)
+                if (changed_[pair[0]] != 0 || changed_[pair[1]] != 0)
+                    faults_.push_back(pair);
+        } else {
+            faults_ = ChangedTrianglePairsMeetingOrFlat(result_, changed_);
+            if (resultPairsKnown_)
+                resultPairsKnown_ = CarryPairsOutside(place, carriedTo, faults_, resultPairs_);
+        }
+        TakeOutGivenPairs(mesh_, result_, into_, faults_, keepFolds_, meetings_);
+    }
+
+    // A repair's maps lead to the result before it: they are carried through to the input, and
+    // its counts added to the run's.
+    void TakeOverRepairReport(MeshSimplifyReport& repair)
+    {
+        for (std::uint32_t& v : repair.vertexMap)
+            v = report_.vertexMap[v];
+        for (std::uint32_t& t : repair.faceMap)
+            t = report_.faceMap[t];
+        report_.vertexMap = std::move(repair.vertexMap);
+        report_.faceMap = std::move(repair.faceMap);
+        report_.collapses += repair.collapses;
+        report_.refusedPinch += repair.refusedPinch;
+        report_.refusedTip += repair.refusedTip;
+        report_.refusedOther += repair.refusedOther;
+        report_.largestError = std::max(report_.largestError, repair.largestError);
+    }
+
+    // Repair runs round the faults, each over a wider place, while any are left.
+    void RepairRounds()
+    {
+        for (int ring = 0; completed_ && !faults_.empty() && ring < kRepairRounds; ++ring) {
+            ++reruns_;
+            RepairRun(AroundFaults(result_, TrianglesOf(faults_), ring));
+        }
+    }
+
+    // The same rounds with the detail level lifted: only the few triangles round a fault merge,
+    // so the surface moves by a triangle or two at most there, and the movement measured says it.
+    void RepairRoundsAtAnyCost()
+    {
+        errorLimit_ = kUnlimitedError;
+        RepairRounds();
+        errorLimit_ = options_.maximumError;
+    }
+
+    // A fold that no further merge takes away: the input goes back in round it and is
+    // simplified again there with every merge tested.
+    void RestoreInput()
+    {
+        std::vector<std::uint8_t> restored;
+        if (RestoreInputRound(mesh_, result_, into_, report_.vertexMap, report_.faceMap, faults_, restored)) {
+            resultPairsKnown_ = false;
+            ++reruns_;
+            RepairRun(restored);
+        }
+    }
+
+    // The last resort for the run's own faults: the whole result made again with every merge
+    // tested, counted from the start again.
+    void WholeAgain()
+    {
+        ++reruns_;
+        wholeAgain_ = true;
+        resultPairsKnown_ = false;
+        report_ = initial_;
+        Simplifier simplifier(mesh_, options_, report_, true);
+        completed_ = simplifier.RunSimplifier(progress_);
+        if (completed_)
+            simplifier.Compact(result_, changed_, into_);
+    }
+
+    // Takes `step` and keeps what it did only when fewer pairs meet afterwards and no triangle
+    // more is without area. Beside a body through another, the input put back crosses it as it
+    // did, and merged triangles, larger, can cross it in more places than they took away (a
+    // mushroom's relief once kept half as many again).
+    template <typename Step>
+    void KeepIfFewerMeet(Step&& step)
+    {
+        if (!completed_ || faults_.empty())
+            return;
+        KnowResultPairs();
+        const std::vector<TrianglePair> pairsBefore = resultPairs_;
+        const Contacts before = ContactsOf(pairsBefore);
+        const TriangleMesh resultBefore = result_;
+        const std::vector<std::uint32_t> intoBefore = into_;
+        const MeshSimplifyReport reportBefore = report_;
+        const std::vector<TrianglePair> faultsBefore = faults_;
+        const std::uint32_t rerunsBefore = reruns_;
+        step();
+        if (!completed_)
+            return;
+        KnowResultPairs();
+        const Contacts after = ContactsOf(resultPairs_);
+        if (after.flat > before.flat || after.pairs >= before.pairs) {
+            result_ = resultBefore;
+            into_ = intoBefore;
+            report_ = reportBefore;
+            faults_ = faultsBefore;
+            reruns_ = rerunsBefore;
+            resultPairs_ = pairsBefore;
+            resultPairsKnown_ = true;
+        }
+    }
+
+    // Folds a relief handed over that the result kept (the run's own faults are mended by now):
+    // the same rounds, the input put back and the rounds again at any cost, each kept only when
+    // fewer pairs meet afterwards. After a run over the whole mesh, whose start counted nothing
+    // given, the count is made anew.
+    void MendGivenFolds()
+    {
+        if (!completed_ || !(wholeAgain_ || report_.crossingsGiven != 0))
+            return;
+        // The whole result: a fold the input held can come through untouched.
+        keepFolds_ = true;
+        KnowResultPairs();
+        faults_ = WithoutFlat(resultPairs_);
+        const std::uint64_t given = TakeOutGivenPairs(mesh_, result_, into_, faults_, keepFolds_, meetings_).given;
+        report_.crossingsGiven = wholeAgain_ ? given : report_.crossingsGiven;
+        KeepIfFewerMeet([this] { RepairRounds(); });
+        KeepIfFewerMeet([this] { RestoreInput(); });
+        KeepIfFewerMeet([this] { RepairRoundsAtAnyCost(); });
+    }
+
+    // Crossings of the run's own that every repair left (a run over the whole mesh can lay a
+    // wall across a thin place): the input goes back round them as it was, not simplified
+    // again, a ring wider each time, kept only when fewer pairs meet. The pairs where the input
+    // met already are left as they were, so a part given crossings of its own has the ones the
+    // run made elsewhere put back all the same.
+    void PutBackOwnCrossings()
+    {
+        for (int round = 0; completed_ && round < kPutBackRounds; ++round) {
+            KnowResultPairs();
+            faults_ = WithoutFlat(resultPairs_);
+            if (report_.crossingsGiven != 0)
+                TakeOutGivenPairs(mesh_, result_, into_, faults_, /*keepFolds=*/false, meetings_);
+            if (faults_.empty())
+                break;
+            const std::vector<TrianglePair> own = faults_;
+            KeepIfFewerMeet([&] {
+                std::vector<TrianglePair> place;
+                const std::vector<std::uint8_t> around = AroundFaults(result_, TrianglesOf(own), round);
+                for (std::uint32_t t = 0; t < around.size(); ++t)
+                    if (around[t] != 0)
+                        place.push_back({t, t});
+                std::vector<std::uint8_t> restored;
+                if (RestoreInputRound(mesh_, result_, into_, report_.vertexMap, report_.faceMap, place, restored)) {
+                    resultPairsKnown_ = false;
+                    ++reruns_;
+                }
+            });
+        }
+    }
+
+    const TriangleMesh& mesh_;
+    const MeshSimplifyOptions& options_;
+    const ProgressCallback& progress_;
+    MeshSimplifyReport& report_;
+    const MeshSimplifyReport initial_;  // as the checks left it, for a run over the whole again
+    TriangleMesh result_;
+    std::vector<std::uint8_t> changed_;
+    std::vector<std::uint32_t> into_;  // per input vertex, the result vertex it went into
+    BedPlane bed_;
+    bool completed_ = false;
+    std::vector<TrianglePair> faults_;
+    bool keepFolds_ = false;  // the given pairs side by side stay faults
+    std::vector<TrianglePair> resultPairs_;
+    bool resultPairsKnown_ = false;
+    InputMeetings meetings_;
+    const std::vector<std::uint8_t>* inputProtected_;
+    float errorLimit_;  // the detail level of the repair runs
+    std::uint32_t reruns_ = 0;
+    bool wholeAgain_ = false;
+};
+
 }  // namespace
 
 MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
@@ -1748,260 +2085,14 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         for (const MeshVertex& v : mesh.vertices)
             input.push_back(v.position);
     }
-    // The contact test reads the triangles round each fan's rim, scattered over memory, and
-    // more than doubled the time of a run. Most runs never need it: a run without it is checked
-    // as a whole afterwards. Where a changed triangle has lost its area or meets another, a
-    // repair run works on that result with every merge tested, all of it held but the faults'
-    // triangles (then a ring, then two rings round them): a merge there takes the fault away
-    // without laying another, and every pair the repair may have changed is checked again.
-    // A fold that no merge takes away (a sliver laid across the rim of a flat ring) has the
-    // input put back round it, which is then simplified again with every merge tested, and
-    // what is left goes through the repairs again at any cost. Only when that fails is the
-    // whole result made again with the test. Making it again for a handful of faults among
-    // hundreds of thousands of triangles doubled the stage's time.
-    // Pairs that meet where the input met already, apart on the surface, are not the run's
-    // faults (TakeOutGivenPairs): a relief that crossed itself in a few thousand places once
-    // sent a third of runs through every repair to the whole-mesh run, at several times the
-    // cost, to hold them all still. A relief's folds, side by side, go through the same repairs
-    // as the run's own, then through them again at any cost; they never send the whole mesh
-    // through again, which would not take them away either.
-    const MeshSimplifyReport initial = report;
-    TriangleMesh result;
-    std::vector<std::uint8_t> changed;
-    std::vector<std::uint32_t> into;  // per input vertex, the result vertex it went into
-    BedPlane bed;
-    bool completed = false;
-    {
-        // The loop works on its own copies of positions and corners, so the mesh is untouched
-        // until the end: a stop needs nothing put back.
-        Simplifier simplifier(mesh, options, report, false);
-        completed = simplifier.RunSimplifier(progress);
-        if (completed) {
-            simplifier.Compact(result, changed, into);
-            bed = simplifier.Bed();
-        }
-    }
-    std::vector<TrianglePair> faults;
-    bool keepFolds = false;  // the given pairs side by side stay faults
-    // The pairs of the whole of `result` that meet or are flat (ChangedTrianglePairsMeetingOrFlat),
-    // while known: a repair run changes only the place it is given, so the pairs elsewhere are
-    // carried over and only those round the place are searched again. Searching the whole result
-    // after each step was most of the simplifier's time in a repair of a large part.
-    std::vector<TrianglePair> resultPairs;
-    bool resultPairsKnown = false;
-    const auto knowResultPairs = [&] {
-        if (!resultPairsKnown)
-            resultPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
-        resultPairsKnown = true;
-    };
-    InputMeetings meetings(mesh);
-    if (completed) {
-        // The whole result, so that the input's crossings are counted also where no merge
-        // touched them; a triangle without area that no merge touched came so from the input.
-        knowResultPairs();
-        faults = resultPairs;
-        faults.erase(std::remove_if(faults.begin(), faults.end(),
-                                    [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
-                     faults.end());
-        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
-    }
-    const std::vector<std::uint8_t>* inputProtected =
-        options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
-        ? options.protectedTriangles : nullptr;
-    // One repair run on the result: every merge tested, all of it held but the triangles
-    // flagged in `place`, which are then checked again.
-    float errorLimit = options.maximumError;
-    // The run works on the region round the place only: one over the whole result cost as much
-    // to set up for a handful of merges as the first run, several times over on a tangled part.
-    const auto repairRun = [&](const std::vector<std::uint8_t>& place) {
-        const Region region = RegionAround(result, place);
-        std::vector<std::uint8_t> held(region.triangle.size(), 0);
-        for (std::size_t r = 0; r < held.size(); ++r) {
-            const std::uint32_t t = region.triangle[r];
-            held[r] = place[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
-        }
-        MeshSimplifyOptions repairOptions = options;
-        repairOptions.protectedTriangles = &held;
-        repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
-        repairOptions.maximumError = errorLimit;
-        MeshSimplifyReport repair;
-        TriangleMesh repaired;
-        std::vector<std::uint32_t> intoRepaired;
-        {
-            Simplifier simplifier(region.mesh, repairOptions, repair, true, &bed, region.liveOutside);
-            completed = simplifier.RunSimplifier(progress);
-            if (!completed)
-                return;
-            simplifier.CompactWithin(result, region, repaired, changed, intoRepaired);
-        }
-        // The triangles with a corner a merge kept: all others of the place came through as
-        // they were, and the pairs between such triangles meet as they met.
-        const std::vector<std::uint8_t> merged = changed;
-        for (std::uint32_t& v : into)
-            if (v != kNotPlaced)
-                v = intoRepaired[v];
-        // Only the place the repair could change is checked: every other pair passed before.
-        for (std::size_t t = 0; t < changed.size(); ++t)
-            changed[t] = place[repair.faceMap[t]];
-        std::vector<std::uint32_t> carriedTo(place.size(), kNotPlaced);
-        for (std::size_t t = 0; t < repair.faceMap.size(); ++t)
-            carriedTo[repair.faceMap[t]] = static_cast<std::uint32_t>(t);
-        for (std::uint32_t& v : repair.vertexMap)
-            v = report.vertexMap[v];
-        for (std::uint32_t& t : repair.faceMap)
-            t = report.faceMap[t];
-        report.vertexMap = std::move(repair.vertexMap);
-        report.faceMap = std::move(repair.faceMap);
-        report.collapses += repair.collapses;
-        report.refusedPinch += repair.refusedPinch;
-        report.refusedTip += repair.refusedTip;
-        report.refusedOther += repair.refusedOther;
-        report.largestError = std::max(report.largestError, repair.largestError);
-        result = std::move(repaired);
-        // Where the pairs of the whole result are known, only the triangles a merge changed are
-        // searched: round a part whose bodies pass through each other the place is most of the
-        // mesh, and searching all of it again after a handful of merges was most of a run.
-        if (resultPairsKnown
-            && CarryPairsUnmerged(place, carriedTo, merged, ChangedTrianglePairsMeetingOrFlat(result, merged), resultPairs)) {
-            faults.clear();
-            for (const TrianglePair& pair : resultPairs)
-                if (changed[pair[0]] != 0 || changed[pair[1]] != 0)
-                    faults.push_back(pair);
-        } else {
-            faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-            if (resultPairsKnown)
-                resultPairsKnown = CarryPairsOutside(place, carriedTo, faults, resultPairs);
-        }
-        TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings);
-    };
-    std::uint32_t reruns = 0;
-    const auto repairRounds = [&] {
-        for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
-            ++reruns;
-            repairRun(AroundFaults(result, TrianglesOf(faults), ring));
-        }
-    };
-    // A fold that no further merge takes away: the input goes back in round it and is
-    // simplified again there with every merge tested.
-    const auto restoreInput = [&] {
-        std::vector<std::uint8_t> restored;
-        if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
-            resultPairsKnown = false;
-            ++reruns;
-            repairRun(restored);
-        }
-    };
-    repairRounds();
-    if (completed && !faults.empty())
-        restoreInput();
-    // A crossing of the run's own that neither takes away: the few triangles round it merge at
-    // any cost, as round a relief's fold below. The run over the whole mesh that was next made
-    // crossings of its own as often as not (its test sees a fan's rim, not a wall across a thin
-    // place), cost several times the first run, and kept a good share more triangles.
-    if (completed && !faults.empty()) {
-        errorLimit = kUnlimitedError;
-        repairRounds();
-        errorLimit = options.maximumError;
-    }
-    bool wholeAgain = false;
-    if (completed && !faults.empty()) {
-        ++reruns;
-        wholeAgain = true;
-        resultPairsKnown = false;
-        report = initial;
-        Simplifier simplifier(mesh, options, report, true);
-        completed = simplifier.RunSimplifier(progress);
-        if (completed)
-            simplifier.Compact(result, changed, into);
-    }
-    // Folds a relief handed over that the result kept (the run's own faults are mended by now):
-    // the same rounds, the input put back and the rounds again at any cost, each kept only when
-    // fewer pairs meet afterwards and no triangle more is without area. Beside a body through
-    // another, the input put back crosses it as it did, and merged triangles, larger, can cross
-    // it in more places than they took away (a mushroom's relief once kept half as many again).
-    const auto keepIfFewerMeet = [&](const auto& step) {
-        if (!completed || faults.empty())
-            return;
-        knowResultPairs();
-        const std::vector<TrianglePair> pairsBefore = resultPairs;
-        const Contacts before = ContactsOf(pairsBefore);
-        const TriangleMesh resultBefore = result;
-        const std::vector<std::uint32_t> intoBefore = into;
-        const MeshSimplifyReport reportBefore = report;
-        const std::vector<TrianglePair> faultsBefore = faults;
-        const std::uint32_t rerunsBefore = reruns;
-        step();
-        if (!completed)
-            return;
-        knowResultPairs();
-        const Contacts after = ContactsOf(resultPairs);
-        if (after.flat > before.flat || after.pairs >= before.pairs) {
-            result = resultBefore;
-            into = intoBefore;
-            report = reportBefore;
-            faults = faultsBefore;
-            reruns = rerunsBefore;
-            resultPairs = pairsBefore;
-            resultPairsKnown = true;
-        }
-    };
-    // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
-    if (completed && (wholeAgain || report.crossingsGiven != 0)) {
-        // The whole result: a fold the input held can come through untouched.
-        keepFolds = true;
-        knowResultPairs();
-        faults = WithoutFlat(resultPairs);
-        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
-        report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
-        keepIfFewerMeet(repairRounds);
-        keepIfFewerMeet(restoreInput);
-        // Only the few triangles round a fold merge at any cost, so the surface moves by a
-        // triangle or two at most there, and the movement measured says it.
-        keepIfFewerMeet([&] {
-            errorLimit = kUnlimitedError;
-            repairRounds();
-            errorLimit = options.maximumError;
-        });
-    }
-    // Crossings of the run's own that every repair left (a run over the whole mesh can lay a
-    // wall across a thin place): the input goes back round them as it was, not simplified
-    // again, a ring wider each time, kept only when fewer pairs meet. The pairs where the input
-    // met already are left as they were, so a part given crossings of its own has the ones the
-    // run made elsewhere put back all the same.
-    for (int round = 0; completed && round < kPutBackRounds; ++round) {
-        knowResultPairs();
-        faults = WithoutFlat(resultPairs);
-        if (report.crossingsGiven != 0)
-            TakeOutGivenPairs(mesh, result, into, faults, /*keepFolds=*/false, meetings);
-        if (faults.empty())
-            break;
-        const std::vector<TrianglePair> own = faults;
-        keepIfFewerMeet([&] {
-            std::vector<TrianglePair> place;
-            const std::vector<std::uint8_t> around = AroundFaults(result, TrianglesOf(own), round);
-            for (std::uint32_t t = 0; t < around.size(); ++t)
-                if (around[t] != 0)
-                    place.push_back({t, t});
-            std::vector<std::uint8_t> restored;
-            if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, place, restored)) {
-                resultPairsKnown = false;
-                ++reruns;
-            }
-        });
-    }
-    // Counted on the result handed on, after every step that may change it.
-    if (completed && report.crossingsGiven != 0) {
-        knowResultPairs();
-        report.crossingsLeft = ContactsOf(resultPairs).pairs;
-    }
-    report.reruns = reruns;
-    if (!completed) {
+    SimplifyRun run(mesh, options, progress, report);
+    if (!run.Run()) {
         report.stopped = true;
         report.vertexMap.clear();
         report.faceMap.clear();
         return report;
     }
-    mesh = std::move(result);
+    mesh = std::move(run.Result());
     report.trianglesAfter = mesh.TriangleCount();
     report.verticesAfter = mesh.vertices.size();
     if (options.measureMovement && !mesh.indices.empty()) {

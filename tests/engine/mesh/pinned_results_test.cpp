@@ -1,6 +1,8 @@
-// Results that must not move when the search and the reader are made faster: checksums of the
-// self-intersection pair lists and of the STL reader's welded meshes and reports, recorded
-// from the code as it was before any speed work. A failure here means the answer changed.
+// Results that must not move when the search, the reader and the simplify are made faster:
+// checksums of the self-intersection pair lists, of the STL reader's welded meshes and reports,
+// and of the simplify's results, maps and counts, recorded from the code as it was before any
+// speed work. A failure here means the answer changed.
+#include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/self_intersection.h"
 #include "engine/files/stl_reader.h"
@@ -159,6 +161,80 @@ TEST(PinnedResults, StlReaderMeshesAndReports)
         for (const StlReadResult* result : {&parsed, &read}) {
             EXPECT_EQ(test::MeshChecksum(result->mesh), test.meshChecksum) << std::hex << test::MeshChecksum(result->mesh);
             EXPECT_EQ(ReportChecksum(*result), test.reportChecksum) << std::hex << ReportChecksum(*result);
+        }
+    }
+}
+
+// The simplify's result, both maps and its counts, on shapes that take each of its ways: a run
+// with no fault, faults of its own mended round where they lie, crossings it was given (two
+// bodies through each other), thin plates whose faces cross, which go through the repairs and
+// the whole mesh again, and folds it was given. On one thread and on all: the result is the same on any number.
+TEST(PinnedResults, SimplifyResults)
+{
+    const TriangleMesh spheres = test::Combined(test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96),
+        test::Translated(test::MakeNoisySphere(8, 10.0f, 0.3f, 48, 96), {12.0f, 0.0f, 0.0f}));
+    TriangleMesh plate = test::MakeNoisyBox(60, 0.3f);
+    for (MeshVertex& v : plate.vertices)
+        v.position.z *= 0.03f;
+    plate.ComputeBounds();
+    plate.ComputeVertexNormals();
+    // A plate 0.2 mm thick waved 3 mm up and down over its low-x half, beside two boxes through
+    // each other: merges push its sheets through each other, which takes every repair, the whole
+    // mesh again and the input put back as it was.
+    TriangleMesh wavy = test::MakeNoisyBox(20, 0.0f);
+    for (MeshVertex& v : wavy.vertices) {
+        Vec3& p = v.position;
+        const float wave = p.x < 10.0f ? 3.0f * std::sin(p.x * 0.62831853f) * std::sin(p.y * 0.62831853f) : 0.0f;
+        p.z = p.z * 0.01f + wave;
+    }
+    wavy.ComputeBounds();
+    wavy.ComputeVertexNormals();
+    wavy = test::Combined(wavy, test::Combined(test::MakeBox({30.0f, 0.0f, 0.0f}, {35.0f, 5.0f, 5.0f}),
+                                               test::MakeBox({32.0f, 2.0f, 2.0f}, {37.0f, 7.0f, 7.0f})));
+    // A sphere with every 397th vertex pushed 2 mm sideways past its neighbours: folds given.
+    TriangleMesh folded = test::MakeBumpySphere(10.0f, 0.0f, 48, 96);
+    for (std::size_t v = 397 / 2; v < folded.vertices.size(); v += 397) {
+        const Vec3 p = folded.vertices[v].position;
+        folded.vertices[v].position = p + Normalized(Cross(p, Vec3{0.0f, 0.0f, 1.0f})) * 2.0f;
+    }
+    folded.ComputeBounds();
+    folded.ComputeVertexNormals();
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        float error;
+        std::uint64_t checksum;
+    } cases[] = {
+        {"bumpy sphere, Medium", test::MakeBumpySphere(20.0f, 0.6f, 200, 300), 0.1f, 0xfe83e54c25872ddbULL},
+        {"noisy sphere, High", test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96), 0.01f, 0xf39923e206df474bULL},
+        {"noisy box at 1e6 mm", test::Translated(test::MakeNoisyBox(24, 0.05f), {1.0e6f, -1.0e6f, 0.0f}), 0.01f, 0xa1bb76e924174011ULL},
+        {"two noisy spheres through each other", spheres, 0.01f, 0x63339c41c8968ff5ULL},
+        {"the same at 1e6 mm", test::Translated(spheres, {1.0e6f, 1.0e6f, 0.0f}), 0.01f, 0x4effece3e0a20da5ULL},
+        {"a thin noisy plate whose faces cross, Extra low", plate, 1.0f, 0x5926e18859baf41aULL},
+        {"a thin wavy plate beside two boxes through each other", wavy, 0.5f, 0x47282a7fc41ed1b4ULL},
+        {"a sphere with vertices pushed past their neighbours", folded, 0.001f, 0x0c69fbe530e9c7fbULL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{0}}) {
+            SCOPED_TRACE(threads == 1 ? "one thread" : "all threads");
+            std::optional<ThreadLimit> limit;
+            if (threads == 1)
+                limit.emplace(1);
+            TriangleMesh mesh = c.mesh;
+            MeshSimplifyOptions options;
+            options.maximumError = c.error;
+            const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+            const std::uint64_t sum = test::Fnv1a()
+                .Word(static_cast<std::uint32_t>(test::MeshChecksum(mesh)))
+                .Word(static_cast<std::uint32_t>(test::MeshChecksum(mesh) >> 32))
+                .Add(report.vertexMap)
+                .Add(report.faceMap)
+                .AddValue(report.collapses).AddValue(report.refusedPinch).AddValue(report.refusedTip)
+                .AddValue(report.refusedOther).AddValue(report.verticesHeldOnBed).AddValue(report.largestError)
+                .Word(report.reruns).AddValue(report.crossingsGiven).AddValue(report.crossingsLeft)
+                .Value();
+            EXPECT_EQ(sum, c.checksum) << std::hex << "0x" << sum << "ULL, " << std::dec << report.reruns << " reruns";
         }
     }
 }
