@@ -294,7 +294,8 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   Fit();
 
   ShowParameterValues();
-  UpdateProceduralPreview();
+  SetInformation(TileabilityText(pattern_.repeats));
+  RenderPreview();  // the dialog opens with its preview
   FillPresetList({});
   // A pattern chosen as a preset opens with that preset named.
   presetCombo_->SetSelection(FindPresetWithValues(presets_, pattern_) + 1);
@@ -423,9 +424,22 @@ void CProceduralTextureDialog::SetTilesShown(int tiles) {
   UpdateProceduralPreview();
 }
 
+// A slider drag sends an event per step and a preset sets every row: drawing the 512-pixel
+// preview for each made the dialog lag behind the hand. One draw, at the values of the moment,
+// follows the whole burst. A pending draw dies with the dialog (its queued call goes with it).
 void CProceduralTextureDialog::UpdateProceduralPreview() {
-  preview_ = RenderProceduralPreview(pattern_, tilesShown_);
   SetInformation(TileabilityText(pattern_.repeats));
+  if (previewStale_) return;
+  previewStale_ = true;
+  CallAfter([this] {
+    if (previewStale_ && !closing_) RenderPreview();
+  });
+}
+
+void CProceduralTextureDialog::RenderPreview() {
+  previewStale_ = false;
+  preview_ = RenderProceduralPreview(pattern_, tilesShown_);
+  ++previewRenders_;
   picture_->SetPicture(&preview_);
 }
 

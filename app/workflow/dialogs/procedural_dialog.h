@@ -63,7 +63,10 @@ public:
   ~CProceduralTextureDialog() override;
 
   int TilesShown() const { return tilesShown_; }
+  // The preview shown; after a change it is redrawn on the next pass of the event loop.
   const ProceduralPreview& Preview() const { return preview_; }
+  // How many previews were drawn since the dialog opened (one per burst of changes).
+  int PreviewRenders() const { return previewRenders_; }
   const std::vector<PresetEntry>& Presets() const { return presets_; }
   std::size_t FirstUserOnlyIndex() const { return firstUserOnly_; }
   // The list's selected entry, or null for "Select Preset".
@@ -103,7 +106,9 @@ private:
   void ShowRowRefusal(const std::wstring& text);
   // Says the first row's refusal of the texts as they stand, taking nothing.
   void SayTypedRefusal();
+  // Marks the preview stale and asks for one redraw on the next pass, however often it is asked.
   void UpdateProceduralPreview();
+  void RenderPreview();
   // Fills the list again and selects the entry whose file has that name (none when empty).
   void FillPresetList(const std::filesystem::path& selectFileName);
   void UpdateDeleteButton();
@@ -134,6 +139,8 @@ private:
   std::wstring refusal_;  // why, as the note under the rows says it
   CPresetCombo* presetCombo_ = nullptr;
   wxButton* deleteButton_ = nullptr;
+  bool previewStale_ = false;  // a redraw is asked for and not yet done
+  int previewRenders_ = 0;
   bool closing_ = false;  // set while the dialog is destroyed: its rows then read nothing
 };
 

@@ -344,7 +344,9 @@ TEST(SettingsDialogsX11, ProceduralDialogForAPatternThatDoesNotRepeatShowsOneTil
 
 // Every pattern's sliders, each at both ends, leave in their fields a text the dialog takes back
 // at OK (Small bricks' Mortar width at its end showed "0.45" and OK refused it as past
-// 0.449999988; Penrose's Bevel, Dots' Dot size and five more did the same).
+// 0.449999988; Penrose's Bevel, Dots' Dot size and five more did the same). All the moves of a
+// pattern come in one pass of the event loop: they draw the preview once, after the pass, at the
+// last values (each move drew it, so a drag lagged and this test took ten minutes under ASan).
 TEST(SettingsDialogsX11, EveryPatternsSlidersAtBothEndsGiveTextsTheDialogTakes) {
   PresetFixture fixture;
   int sliders = 0;
@@ -352,6 +354,8 @@ TEST(SettingsDialogsX11, EveryPatternsSlidersAtBothEndsGiveTextsTheDialogTakes) 
     auto pattern = mesh::procedural::CreateProceduralTexture(name);
     ASSERT_NE(pattern, nullptr) << name;
     auto* dialog = new CProceduralTextureDialog(nullptr, *pattern, 1, fixture.roots, fixture.Questions());
+    EXPECT_EQ(dialog->PreviewRenders(), 1) << name << " opens with its preview";
+    const int slidersBefore = sliders;
     const auto& specs = pattern->GetParameters();
     for (std::size_t i = 0; i < specs.size(); ++i) {
       auto* slider = dynamic_cast<wxSlider*>(dialog->FindWindow(kIdRowSlider + static_cast<int>(i)));
@@ -367,6 +371,15 @@ TEST(SettingsDialogsX11, EveryPatternsSlidersAtBothEndsGiveTextsTheDialogTakes) 
         EXPECT_TRUE(dialog->ReadParameterRows())
             << name << " " << specs[i].label << " at " << end << ": \"" << edit->GetValue() << "\"";
       }
+    }
+    if (sliders > slidersBefore) {
+      EXPECT_EQ(dialog->PreviewRenders(), 1) << name << ": no draw within the burst";
+      PumpUntil([&] { return dialog->PreviewRenders() > 1; }, std::chrono::seconds(5));
+      PumpFor(std::chrono::milliseconds(5));
+      EXPECT_EQ(dialog->PreviewRenders(), 2) << name << ": one draw for " << 2 * (sliders - slidersBefore) << " moves";
+      const ProceduralPreview fresh = RenderProceduralPreview(*pattern, dialog->TilesShown());
+      EXPECT_EQ(dialog->Preview().side, fresh.side) << name;
+      EXPECT_TRUE(dialog->Preview().pixels == fresh.pixels) << name << ": the preview is not of the last values";
     }
     dialog->Destroy();
     PumpFor(std::chrono::milliseconds(5));
