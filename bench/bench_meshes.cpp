@@ -132,4 +132,14 @@ mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh)
     return soup;
 }
 
+mesh::TriangleMesh OnTheBed(mesh::TriangleMesh part)
+{
+    part.ComputeBounds();
+    const float lift = -part.boundsMin.z;
+    for (mesh::MeshVertex& v : part.vertices)
+        v.position.z += lift;
+    part.ComputeBounds();
+    return part;
+}
+
 }  // namespace grainforge::bench

@@ -42,4 +42,7 @@ mesh::TriangleMesh MakeCone(float diameter, float height, std::uint32_t segments
 // file holds it before welding.
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh);
 
+// The part standing on z = 0, as a user places it on the bed.
+mesh::TriangleMesh OnTheBed(mesh::TriangleMesh part);
+
 }  // namespace grainforge::bench

@@ -78,17 +78,6 @@ mesh::HeightMap NoiseMap()
     return map;
 }
 
-// The part standing on z = 0, as a user places it on the bed.
-mesh::TriangleMesh OnTheBed(mesh::TriangleMesh part)
-{
-    part.ComputeBounds();
-    const float lift = -part.boundsMin.z;
-    for (mesh::MeshVertex& v : part.vertices)
-        v.position.z += lift;
-    part.ComputeBounds();
-    return part;
-}
-
 // The part moved by `x` and `y` mm.
 mesh::TriangleMesh Moved(mesh::TriangleMesh part, float x, float y)
 {

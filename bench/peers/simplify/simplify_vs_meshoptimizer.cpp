@@ -68,17 +68,6 @@ std::uint64_t ResultHash(const mesh::TriangleMesh& result, const mesh::MeshSimpl
     return hash;
 }
 
-// The part standing on z = 0, as a user places it on the bed.
-mesh::TriangleMesh OnTheBed(mesh::TriangleMesh part)
-{
-    part.ComputeBounds();
-    const float lift = -part.boundsMin.z;
-    for (mesh::MeshVertex& v : part.vertices)
-        v.position.z += lift;
-    part.ComputeBounds();
-    return part;
-}
-
 // `count` round tubes 30 mm across with 3 mm walls, 40 mm tall, 24 mm apart along x: each
 // passes through the next, as the bodies of an assembly often do.
 mesh::TriangleMesh TubesThroughEachOther(std::uint32_t count)
